@@ -1,0 +1,85 @@
+#include "engine/hygiene.h"
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <system_error>
+#include <vector>
+
+#include "platform/paths.h"
+
+namespace quillon {
+
+namespace {
+
+struct StorageKind {
+  const char* name;
+  std::vector<const char*> profilePaths;
+  std::vector<const char*> userDataPaths;  // removed first, beside the profile
+};
+
+const std::vector<StorageKind>& storageKinds() {
+  static const std::vector<StorageKind> kinds = {
+      {"cookies", {"Cookies", "Cookies-journal", "Network/Cookies", "Network/Cookies-journal"}, {}},
+      {"file_systems", {"File System"}, {}},
+      {"indexeddb", {"IndexedDB"}, {}},
+      {"local_storage", {"Local Storage"}, {}},
+      {"shader_cache", {"GPUCache"}, {"ShaderCache", "GraphiteDawnCache"}},
+      {"websql", {"databases"}, {}},
+      {"service_workers", {"Service Worker"}, {}},
+      {"cache_storage", {"Service Worker/CacheStorage"}, {}},
+      {"interest_groups", {"InterestGroups"}, {}},
+      {"shared_storage", {"Shared Storage", "Shared Storage-journal"}, {}},
+      {"storage_buckets", {"StorageBuckets"}, {}},
+  };
+  return kinds;
+}
+
+void removeKind(const std::string& userDataDir, const StorageKind& kind) {
+  for (const char* path : kind.userDataPaths) removeQuietly(userDataDir, path);
+  for (const char* path : kind.profilePaths) removeProfileItem(userDataDir, path);
+}
+
+bool isRealDirectory(const std::string& path) {
+  struct stat st {};
+  return lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+}  // namespace
+
+void removeProfileItem(const std::string& userDataDir, const std::string& relative) {
+  removeQuietly(userDataDir, "Default/" + relative);
+}
+
+void removeQuietly(const std::string& base, const std::string& relative) {
+  std::string path = base;
+  size_t start = 0;
+  for (size_t slash; (slash = relative.find('/', start)) != std::string::npos; start = slash + 1) {
+    path = joinPath(path, relative.substr(start, slash - start));
+    if (!isRealDirectory(path)) return;
+  }
+  std::error_code ignored;
+  std::filesystem::remove_all(joinPath(path, relative.substr(start)), ignored);
+}
+
+void clearPreviousTabs(const std::string& userDataDir) {
+  if (userDataDir.empty()) return;
+  for (const char* item : {"Current Tabs", "Current Session", "Last Tabs", "Last Session", "Sessions"})
+    removeProfileItem(userDataDir, item);
+}
+
+void resetGranularStorage(const std::string& userDataDir, const std::map<std::string, bool>& kinds) {
+  if (userDataDir.empty() || kinds.empty()) return;
+  auto selected = [&kinds](const char* name) {
+    auto it = kinds.find(name);
+    return it != kinds.end() && it->second;
+  };
+  bool all = selected("all");
+  for (const StorageKind& kind : storageKinds()) {
+    // "all" covers the cache storage through "Service Worker" itself.
+    if (all ? std::string_view(kind.name) != "cache_storage" : selected(kind.name))
+      removeKind(userDataDir, kind);
+  }
+}
+
+}  // namespace quillon

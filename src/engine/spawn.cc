@@ -1,0 +1,71 @@
+#include "engine/spawn.h"
+
+#include <spawn.h>
+#include <sys/types.h>
+
+#include <cstring>
+
+#include "platform/files.h"
+#include "platform/process_info.h"
+
+namespace quillon {
+
+namespace {
+
+std::vector<char*> cStringBlock(std::vector<std::string>& strings) {
+  std::vector<char*> block;
+  block.reserve(strings.size() + 1);
+  for (std::string& s : strings) block.push_back(s.data());
+  block.push_back(nullptr);
+  return block;
+}
+
+}  // namespace
+
+SpawnError::SpawnError(Kind kind, int code, std::string enginePath, std::string description)
+    : kind_(kind), code_(code), enginePath_(std::move(enginePath)),
+      description_(std::move(description)) {}
+
+SpawnError SpawnError::posixSpawn(int code) {
+  return SpawnError(Kind::posixSpawn, code, "",
+                    "posix_spawn failed (errno " + std::to_string(code) + "): " + strerror(code));
+}
+
+SpawnError SpawnError::engineMissing(std::string enginePath) {
+  std::string description = "engine binary not found at " + enginePath;
+  return SpawnError(Kind::engineMissing, 0, std::move(enginePath), std::move(description));
+}
+
+std::vector<std::string> engineArguments(const std::string& enginePath,
+                                         const std::vector<std::string>& launcherArgs,
+                                         const std::vector<std::string>& extraSwitches) {
+  std::vector<std::string> argv;
+  argv.reserve(launcherArgs.size() + extraSwitches.size() + 4);
+  argv.push_back(enginePath);
+  argv.insert(argv.end(), launcherArgs.begin(), launcherArgs.end());
+  argv.insert(argv.end(), extraSwitches.begin(), extraSwitches.end());
+  argv.push_back("--hide-crash-restore-bubble");
+  argv.push_back("--disable-features=PasswordManagerOnboarding,AutofillEnableAccountWalletStorage");
+  argv.push_back("--disable-save-password-bubble");
+  return argv;
+}
+
+void spawnEngine(const std::string& enginePath, const std::vector<std::string>& launcherArgs,
+                 const std::vector<std::string>& extraSwitches) {
+  if (!isExecutableFile(enginePath)) throw SpawnError::engineMissing(enginePath);
+
+  std::vector<std::string> args = engineArguments(enginePath, launcherArgs, extraSwitches);
+  std::vector<std::string> env = environmentBlock();
+  std::vector<char*> argv = cStringBlock(args);
+  std::vector<char*> envp = cStringBlock(env);
+
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+  pid_t pid = 0;
+  int code = posix_spawn(&pid, enginePath.c_str(), nullptr, &attributes, argv.data(), envp.data());
+  posix_spawnattr_destroy(&attributes);
+  if (code != 0) throw SpawnError::posixSpawn(code);
+}
+
+}  // namespace quillon

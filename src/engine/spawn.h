@@ -1,0 +1,45 @@
+// Starting the engine: its own process, in a session of its own, with the
+// launcher's arguments, the extra switch list, three fixed trailing switches
+// and the launcher's whole environment. The launcher never waits for it.
+#pragma once
+
+#include <exception>
+#include <string>
+#include <vector>
+
+namespace quillon {
+
+class SpawnError : public std::exception {
+ public:
+  enum class Kind { posixSpawn, engineMissing };
+
+  static SpawnError posixSpawn(int code);
+  static SpawnError engineMissing(std::string enginePath);
+
+  Kind kind() const { return kind_; }
+  int code() const { return code_; }
+  const std::string& enginePath() const { return enginePath_; }
+  // "posix_spawn failed (errno N): text" or "engine binary not found at PATH".
+  const std::string& description() const { return description_; }
+  const char* what() const noexcept override { return description_.c_str(); }
+
+ private:
+  SpawnError(Kind kind, int code, std::string enginePath, std::string description);
+
+  Kind kind_;
+  int code_;
+  std::string enginePath_;
+  std::string description_;
+};
+
+// The engine's argument vector: its path, the launcher's arguments, the extra
+// switches, then the three fixed trailing switches.
+std::vector<std::string> engineArguments(const std::string& enginePath,
+                                         const std::vector<std::string>& launcherArgs,
+                                         const std::vector<std::string>& extraSwitches);
+
+// Spawns the engine and returns at once; throws SpawnError on failure.
+void spawnEngine(const std::string& enginePath, const std::vector<std::string>& launcherArgs,
+                 const std::vector<std::string>& extraSwitches);
+
+}  // namespace quillon

@@ -1,0 +1,15 @@
+// The direct launch path: no window and no discovery. Cleans the profile,
+// writes a "passthrough" result report, spawns the engine and exits.
+#pragma once
+
+#include "launcher/startup.h"
+
+namespace quillon {
+
+// Runs profile hygiene when the user data directory is present and non-empty.
+void runProfileHygiene(const OverlayKeys& overlay, const std::optional<std::string>& userDataDir);
+
+// Ends the process: 0 once the engine is spawned, 1 through the fatal path.
+[[noreturn]] void runDirectLaunch(const LaunchInputs& in);
+
+}  // namespace quillon

@@ -1,0 +1,22 @@
+#include "launcher/startup.h"
+
+#include "config/launch_config.h"
+#include "launcher/engine_location.h"
+#include "platform/paths.h"
+#include "platform/process_info.h"
+
+namespace quillon {
+
+LaunchInputs startUp(int argc, char** argv) {
+  LaunchInputs in;
+  in.programPath = argc > 0 && argv[0] ? argv[0] : "";
+  in.launcherDir = launcherDirectory();
+  in.engineBinary = locateEngine(environmentValue("QUILLON_ENGINE_BIN"), in.launcherDir);
+  for (int i = 1; i < argc; ++i) in.passThroughArgs.emplace_back(argv[i]);
+  in.userDataDir = userDataDirFromArgs(in.passThroughArgs);
+  in.launchConfigPath = launchConfigPath(in.userDataDir);
+  in.overlay = loadOverlay(in.launchConfigPath);
+  return in;
+}
+
+}  // namespace quillon

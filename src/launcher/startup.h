@@ -1,0 +1,24 @@
+// The launcher's process-wide values, computed once at start-up.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "config/overlay.h"
+
+namespace quillon {
+
+struct LaunchInputs {
+  std::string programPath;             // argv[0], or "" when there is none
+  std::string launcherDir;             // directory of the running executable
+  std::string engineBinary;            // not checked until the spawn
+  std::vector<std::string> passThroughArgs;  // argv[1..], unchanged
+  std::optional<std::string> userDataDir;
+  std::string launchConfigPath;
+  OverlayKeys overlay;
+};
+
+LaunchInputs startUp(int argc, char** argv);
+
+}  // namespace quillon

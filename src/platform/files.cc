@@ -1,0 +1,91 @@
+#include "platform/files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/paths.h"
+
+namespace quillon {
+
+bool pathExists(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0;
+}
+
+bool isExecutableFile(const std::string& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  return access(path.c_str(), X_OK) == 0;
+}
+
+std::optional<std::string> readRegularFile(const std::string& path, size_t maxBytes) {
+  // O_NONBLOCK keeps a FIFO from blocking the open; it is refused below.
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return std::nullopt;
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+      static_cast<unsigned long long>(st.st_size) > maxBytes) {
+    close(fd);
+    return std::nullopt;
+  }
+  std::string content;
+  content.resize(static_cast<size_t>(st.st_size));
+  size_t used = 0;
+  for (;;) {
+    if (used == content.size()) {
+      // The file may have grown since fstat; read on, within the bound.
+      if (content.size() >= maxBytes + 1) break;
+      content.resize(std::min(maxBytes + 1, content.size() + 4096));
+    }
+    ssize_t n = read(fd, content.data() + used, content.size() - used);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      close(fd);
+      return std::nullopt;
+    }
+    if (n == 0) break;
+    used += static_cast<size_t>(n);
+  }
+  close(fd);
+  if (used > maxBytes) return std::nullopt;
+  content.resize(used);
+  return content;
+}
+
+bool makeDirectories(const std::string& path) {
+  if (path.empty()) return true;
+  struct stat st {};
+  if (stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+  std::string parent = parentPath(path);
+  if (!parent.empty() && parent != path && !makeDirectories(parent)) return false;
+  if (mkdir(path.c_str(), 0777) == 0) return true;
+  return errno == EEXIST && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool writeNewFile(const std::string& path, std::string_view bytes) {
+  struct stat st {};
+  if (lstat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) unlink(path.c_str());
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+  if (fd < 0) return false;
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      close(fd);
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return close(fd) == 0;
+}
+
+void writeStandardError(std::string_view bytes) {
+  ssize_t ignored = write(STDERR_FILENO, bytes.data(), bytes.size());
+  (void)ignored;
+}
+
+}  // namespace quillon

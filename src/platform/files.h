@@ -1,0 +1,31 @@
+// File-system primitives for the launcher. Every descriptor opened here is
+// close-on-exec, so nothing of the launcher's own leaks into the engine.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quillon {
+
+// Something exists at the path (symbolic links followed).
+bool pathExists(const std::string& path);
+
+// The path names a regular file (links followed) that this user may execute.
+bool isExecutableFile(const std::string& path);
+
+// The whole content of a regular file of at most maxBytes bytes. A missing
+// file, a FIFO, a device, a directory or a larger file gives no value.
+std::optional<std::string> readRegularFile(const std::string& path, size_t maxBytes);
+
+// Creates the directory and any missing parents; an existing directory is fine.
+bool makeDirectories(const std::string& path);
+
+// Writes bytes to a new file at path, replacing a file or link standing there.
+bool writeNewFile(const std::string& path, std::string_view bytes);
+
+// Writes the bytes to standard error in a single write, unbuffered.
+void writeStandardError(std::string_view bytes);
+
+}  // namespace quillon

@@ -1,0 +1,26 @@
+// Where things are on this platform: the launcher's own directory, the user's
+// home and the per-user folder that holds the launch configuration and reports.
+#pragma once
+
+#include <string>
+
+namespace quillon {
+
+// Directory that holds the running launcher executable (empty if unknown).
+std::string launcherDirectory();
+
+// $HOME when set and non-empty, else the password database entry of the user.
+std::string homeDirectory();
+
+// Per-user application folder: $XDG_CONFIG_HOME/Quillon when that variable is
+// an absolute path, else <home>/.config/Quillon.
+std::string appSupportDirectory();
+
+// Joins a directory and a relative name the way file URLs do: an empty
+// directory leaves the name relative to the current directory.
+std::string joinPath(const std::string& dir, const std::string& name);
+
+// The directory part of a path ("" for a bare name, "/" for "/x").
+std::string parentPath(const std::string& path);
+
+}  // namespace quillon

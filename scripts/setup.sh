@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Sets up a Debian 12 machine for the launcher and then either runs it on the
+# sample persona (demo) or builds and runs the whole test suite (test).
+#   bash scripts/setup.sh demo
+#   bash scripts/setup.sh test
+set -euo pipefail
+cd "$(dirname "$0")/.."
+mode=${1:-}
+
+build_packages=(cmake make g++ nlohmann-json3-dev)
+test_packages=(libgtest-dev curl microsocks openssl python3 iproute2 util-linux procps
+               clang libclang-rt-14-dev)
+
+install_missing() {
+  local missing=()
+  for pkg in "$@"; do
+    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")
+  done
+  ((${#missing[@]})) || return 0
+  local sudo=()
+  ((EUID == 0)) || sudo=(sudo)
+  echo "Installing: ${missing[*]}"
+  "${sudo[@]}" apt-get update -q
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+jobs=$(nproc 2>/dev/null || echo 2)
+
+case "$mode" in
+  demo)
+    install_missing "${build_packages[@]}" procps
+    cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DQUILLON_BUILD_TESTS=OFF -DQUILLON_BUILD_BENCH=OFF
+    cmake --build build -j "$jobs"
+    exec bash scripts/demo.sh
+    ;;
+  test)
+    install_missing "${build_packages[@]}" "${test_packages[@]}"
+    cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
+    cmake --build build -j "$jobs"
+    (cd build && ctest --output-on-failure -j "$jobs")
+    ;;
+  *)
+    echo "usage: bash scripts/setup.sh demo|test" >&2
+    exit 2
+    ;;
+esac

@@ -1,15 +1,19 @@
 #!/usr/bin/env bash
 # Runs the built launcher on the sample persona in a fresh profile and shows
-# what the engine received and what the launcher reported. Uses Debian's
-# Chromium as the engine when it is installed, else a stand-in that prints
-# its command line.
+# what the launcher deleted, what the engine received and what the launcher
+# reported. Uses Debian's Chromium as the engine when it is installed, else a
+# stand-in that prints its command line.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 profile=$(mktemp -d "${TMPDIR:-/tmp}/quillon-demo-XXXXXX")
 cp examples/persona/command-line.json "$profile/"
-mkdir -p "$profile/Default/Sessions" "$profile/ShaderCache"
-touch "$profile/Default/Cookies" "$profile/Default/Current Session" "$profile/Default/Bookmarks"
+seeded=("Default/Cookies" "Default/Current Session" "Default/Sessions/Session_1"
+        "ShaderCache/data_0" "Default/Local Storage/leveldb" "Default/Bookmarks")
+for item in "${seeded[@]}"; do
+  mkdir -p "$(dirname "$profile/$item")"
+  touch "$profile/$item"
+done
 
 if [[ -x /usr/bin/chromium ]]; then
   engine=/usr/bin/chromium
@@ -21,13 +25,19 @@ else
   engine=$PWD/examples/stand-in-engine.sh
   extra=()
 fi
+export QUILLON_DEMO_OUT=$profile.engine.txt
+log=$profile.engine.log
 
-echo "Profile before: $(cd "$profile" && find . -mindepth 1 | sort | tr '\n' ' ')"
+echo "Persona: examples/persona/command-line.json"
 echo "\$ QUILLON_ENGINE_BIN=$engine build/quillon-launcher --user-data-dir=$profile ${extra[*]}"
 status=0
-export QUILLON_DEMO_OUT=$profile.engine.txt
-QUILLON_ENGINE_BIN=$engine build/quillon-launcher "--user-data-dir=$profile" "${extra[@]}" || status=$?
-echo "launcher exit status: $status"
+QUILLON_ENGINE_BIN=$engine build/quillon-launcher "--user-data-dir=$profile" "${extra[@]}" \
+  2>"$log" || status=$?
+echo "Launcher exit status: $status"
+((status == 0)) || { cat "$log"; exit "$status"; }
+for item in "${seeded[@]}"; do
+  if [[ -e $profile/$item ]]; then echo "  kept:    $item"; else echo "  deleted: $item"; fi
+done
 
 if [[ $engine == /usr/bin/chromium ]]; then
   pid=""
@@ -37,7 +47,7 @@ if [[ $engine == /usr/bin/chromium ]]; then
     sleep 0.1
   done
   if [[ -n $pid ]]; then
-    echo "chromium (pid $pid) received:"
+    echo "Chromium (pid $pid, session $(ps -o sid= -p "$pid" | tr -d ' ')) runs with (Debian's /usr/bin/chromium wrapper adds and reorders switches):"
     tr '\0' '\n' <"/proc/$pid/cmdline" | sed 's/^/  /'
     sleep 2
     pkill -f -- "--user-data-dir=$profile" || true
@@ -48,8 +58,7 @@ else
     sleep 0.1
   done
   cat "$QUILLON_DEMO_OUT"
-  rm -f "$QUILLON_DEMO_OUT"
 fi
-echo "Profile after:  $(cd "$profile" && find . -mindepth 1 | sort | tr '\n' ' ')"
-echo "Result report:"
+echo "Result report ($profile/.quillon-launcher-result.json):"
 cat "$profile/.quillon-launcher-result.json"
+rm -f "$QUILLON_DEMO_OUT" "$log"

@@ -1,0 +1,28 @@
+// The constant table that turns the egress country into the engine's
+// language and Accept-Language values.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quillon {
+
+struct CountryLang {
+  std::string cc;       // ISO 3166-1 alpha-2, upper case
+  std::string primary;  // language-REGION tag for the engine's language
+  std::string accept;   // Accept-Language value, most preferred first
+};
+
+// What a caller uses when no row matches.
+inline constexpr const char* kFallbackLanguage = "en-US";
+inline constexpr const char* kFallbackAcceptLanguage = "en-US,en;q=0.9";
+
+// The 38 rows in table order, built on first use and never changed.
+const std::vector<CountryLang>& countryLanguages();
+
+// The first row whose code equals cc exactly (no trimming, no case change).
+std::optional<CountryLang> lookupCountryLang(std::string_view cc);
+
+}  // namespace quillon

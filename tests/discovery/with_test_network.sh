@@ -1,0 +1,98 @@
+#!/bin/sh
+# Runs a test program inside a private network and mount namespace where the
+# discovery host names lead to an HTTPS responder on 127.0.0.1:443, signed by
+# a test certificate authority, behind real SOCKS5 proxies (microsocks).
+# Usage: with_test_network.sh GEOIP_HOST MYIP_HOST PROGRAM [ARGS...]
+# Exits 77 (skipped) when namespaces cannot be made (not root).
+set -eu
+
+if [ "${QUILLON_IN_TEST_NETNS:-}" != 1 ]; then
+  if [ "$(id -u)" != 0 ] || ! unshare -m -n true 2>/dev/null; then
+    echo "with_test_network: cannot create namespaces (needs root); skipped" >&2
+    exit 77
+  fi
+  QUILLON_IN_TEST_NETNS=1 exec unshare -m -n -- /bin/sh "$0" "$@"
+fi
+
+geoip_host=$1
+myip_host=$2
+shift 2
+here=$(cd "$(dirname "$0")" && pwd)
+work=$(mktemp -d "${TMPDIR:-/tmp}/quillon-net-XXXXXX")
+pids=""
+
+cleanup() {
+  for pid in $pids; do kill "$pid" 2>/dev/null || true; done
+  for pid in $pids; do wait "$pid" 2>/dev/null || true; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+# Waits (at most about 10 s) until the command given succeeds.
+wait_until() {
+  tries=0
+  until "$@" 2>/dev/null; do
+    tries=$((tries + 1))
+    if [ "$tries" -ge 200 ]; then
+      echo "with_test_network: gave up waiting for: $*" >&2
+      exit 1
+    fi
+    sleep 0.05
+  done
+}
+
+listening() {
+  bash -c "exec 3<>/dev/tcp/127.0.0.1/$1"
+}
+
+ip link set lo up
+
+# Host names resolve to loopback for everything in this namespace, above all
+# for microsocks, which resolves the names that curl sends it (socks5h).
+printf '127.0.0.1 localhost\n127.0.0.1 %s\n127.0.0.1 %s\n' "$geoip_host" "$myip_host" >"$work/hosts"
+mount --bind "$work/hosts" /etc/hosts
+
+# Test certificate authority and a server certificate for both names.
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Quillon Test CA" \
+  -keyout "$work/ca.key" -out "$work/ca.pem" 2>/dev/null
+openssl req -newkey rsa:2048 -nodes -subj "/CN=$geoip_host" \
+  -keyout "$work/server.key" -out "$work/server.csr" 2>/dev/null
+printf 'subjectAltName=DNS:%s,DNS:%s\n' "$geoip_host" "$myip_host" >"$work/san.ext"
+openssl x509 -req -in "$work/server.csr" -CA "$work/ca.pem" -CAkey "$work/ca.key" \
+  -CAcreateserial -days 2 -extfile "$work/san.ext" -out "$work/server.pem" 2>/dev/null
+
+# Each server dies with this script, even when it is killed without a chance
+# to clean up (setpriv --pdeathsig).
+setpriv --pdeathsig KILL /usr/bin/python3 "$here/https_responder.py" --cert "$work/server.pem" --key "$work/server.key" \
+  --port 443 --ready "$work/responder.ready" >"$work/responder.log" 2>&1 &
+pids="$pids $!"
+
+proxy_port=1080
+auth_port=1081
+closed_port=1082
+proxy_user=persona
+proxy_password=s3cret-pw
+setpriv --pdeathsig KILL microsocks -i 127.0.0.1 -p "$proxy_port" >"$work/socks.log" 2>&1 &
+pids="$pids $!"
+setpriv --pdeathsig KILL microsocks -i 127.0.0.1 -p "$auth_port" -u "$proxy_user" -P "$proxy_password" \
+  >"$work/socks-auth.log" 2>&1 &
+pids="$pids $!"
+
+wait_until test -e "$work/responder.ready"
+wait_until listening "$proxy_port"
+wait_until listening "$auth_port"
+
+mkdir "$work/home"
+unset CURL_HOME XDG_CONFIG_HOME ALL_PROXY all_proxy HTTPS_PROXY https_proxy NO_PROXY no_proxy
+export HOME="$work/home"
+export CURL_CA_BUNDLE="$work/ca.pem"
+export QUILLON_TEST_PROXY_PORT="$proxy_port"
+export QUILLON_TEST_AUTH_PROXY_PORT="$auth_port"
+export QUILLON_TEST_CLOSED_PORT="$closed_port"
+export QUILLON_TEST_PROXY_USER="$proxy_user"
+export QUILLON_TEST_PROXY_PASSWORD="$proxy_password"
+
+status=0
+"$@" || status=$?
+exit "$status"

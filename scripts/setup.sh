@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 mode=${1:-}
 
 build_packages=(cmake make g++ nlohmann-json3-dev)
-test_packages=(libgtest-dev curl microsocks openssl python3 iproute2 util-linux procps
+test_packages=(libgtest-dev curl microsocks openssl python3 iproute2 util-linux mount procps
                clang libclang-rt-14-dev)
 
 install_missing() {
@@ -38,6 +38,13 @@ case "$mode" in
     cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
     cmake --build build -j "$jobs"
     (cd build && ctest --output-on-failure -j "$jobs")
+    # The egress answer parser again, under AddressSanitizer and
+    # UndefinedBehaviorSanitizer, and a fixed-time libFuzzer run over it.
+    CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      -DQUILLON_BUILD_BENCH=OFF -DQUILLON_FUZZ=ON -DQUILLON_SANITIZE=ON
+    cmake --build build-fuzz -j "$jobs" --target fuzz_egress_answer discovery_unit_tests \
+      discovery_probe_tests
+    (cd build-fuzz && ctest --output-on-failure -R 'fuzz_egress_answer|Egress|ChildProcess|ProbeTest|ErrorReport')
     ;;
   *)
     echo "usage: bash scripts/setup.sh demo|test" >&2

@@ -5,44 +5,11 @@
 #include <optional>
 
 #include "config/json_read.h"
+#include "report/utf8.h"
 
 namespace quillon {
 
 namespace {
-
-// Decodes the scalar at text[i]. Returns its length in bytes, or 0 when the
-// bytes there are not well-formed UTF-8.
-size_t decodeScalar(std::string_view text, size_t i, char32_t& scalar) {
-  auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
-  unsigned char lead = byte(i);
-  if (lead < 0x80) {
-    scalar = lead;
-    return 1;
-  }
-  size_t length;
-  char32_t min;
-  if ((lead & 0xE0) == 0xC0) {
-    length = 2;
-    min = 0x80;
-  } else if ((lead & 0xF0) == 0xE0) {
-    length = 3;
-    min = 0x800;
-  } else if ((lead & 0xF8) == 0xF0) {
-    length = 4;
-    min = 0x10000;
-  } else {
-    return 0;
-  }
-  if (length > text.size() - i) return 0;
-  char32_t value = lead & (0x7F >> length);
-  for (size_t k = 1; k < length; ++k) {
-    if ((byte(i + k) & 0xC0) != 0x80) return 0;
-    value = (value << 6) | (byte(i + k) & 0x3F);
-  }
-  if (value < min || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
-  scalar = value;
-  return length;
-}
 
 // Unicode White_Space: what is skipped before the shape is chosen.
 bool isWhiteSpace(char32_t c) {
@@ -69,7 +36,7 @@ void forEachScalar(std::string_view text, Visit visit) {
   size_t i = 0;
   while (i < text.size()) {
     char32_t c = 0;
-    size_t length = decodeScalar(text, i, c);
+    size_t length = decodeUtf8Scalar(text, i, c);
     if (length == 0) length = 1;  // only reached on text that is not UTF-8
     if (!visit(c, i, length)) return;
     i += length;
@@ -169,7 +136,7 @@ bool isStrictUtf8(std::string_view bytes) {
       continue;
     }
     char32_t c = 0;
-    size_t length = decodeScalar(bytes, i, c);
+    size_t length = decodeUtf8Scalar(bytes, i, c);
     if (length == 0) return false;
     i += length;
   }

@@ -28,6 +28,9 @@ bool nestingWithin(std::string_view text, int maxDepth) {
 }  // namespace
 
 std::optional<Json> parseJson(std::string_view text) {
+  // The parser stops at a NUL byte as if the text ended there; JSON text
+  // never holds one, so such text is refused whole.
+  if (text.find('\0') != std::string_view::npos) return std::nullopt;
   if (!nestingWithin(text, kMaxJsonDepth)) return std::nullopt;
   Json value = Json::parse(text, nullptr, /*allow_exceptions=*/false);
   if (value.is_discarded()) return std::nullopt;

@@ -121,6 +121,7 @@ TEST(LoadOverlay, UnusableFilesGiveDefaults) {
       {"array", "[{\"auto-geo\":true}]"},
       {"string", "\"auto-geo\""},
       {"trailing garbage", valid + " x"},
+      {"NUL byte", valid + std::string(1, '\0') + "x"},
       {"comment", "/* c */" + valid},
       {"non-UTF-8", "{\"auto-geo\":true,\"proxy-server\":\"socks5://\xff\xfe:1\"}"},
       {"nested a million deep", std::string(1000000, '[') + std::string(1000000, ']')},

@@ -25,6 +25,11 @@ bool makeDirectories(const std::string& path);
 // Writes bytes to a new file at path, replacing a file or link standing there.
 bool writeNewFile(const std::string& path, std::string_view bytes);
 
+// Moves the file at source over destination in one step, so that a reader
+// finds the old file or the new one and nothing in between. Fails, leaving
+// both alone, when a directory stands at destination.
+bool replaceWithFile(const std::string& source, const std::string& destination);
+
 // Writes the bytes to standard error in a single write, unbuffered.
 void writeStandardError(std::string_view bytes);
 

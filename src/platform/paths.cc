@@ -1,12 +1,46 @@
 #include "platform/paths.h"
 
-#include <pwd.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <optional>
+#include <string_view>
 #include <vector>
 
+#include "platform/files.h"
+
 namespace quillon {
+
+namespace {
+
+// Field index (from 0) of a ':'-separated line, or "" when it has fewer.
+std::string_view field(std::string_view line, int index) {
+  for (; index > 0; --index) {
+    size_t colon = line.find(':');
+    if (colon == std::string_view::npos) return {};
+    line.remove_prefix(colon + 1);
+  }
+  return line.substr(0, line.find(':'));
+}
+
+// The home field of the user's entry in /etc/passwd. The launcher is linked
+// statically, without the name service switch, so it reads the file itself.
+std::string homeFromPasswd(uid_t uid) {
+  std::optional<std::string> passwd = readRegularFile("/etc/passwd", 4 * 1024 * 1024);
+  if (!passwd) return "";
+  std::string uidText = std::to_string(uid);
+  std::string_view rest = *passwd;
+  while (!rest.empty()) {
+    size_t end = rest.find('\n');
+    std::string_view line = rest.substr(0, end);
+    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+    // name:password:uid:gid:gecos:home:shell
+    if (field(line, 2) == uidText) return std::string(field(line, 5));
+  }
+  return "";
+}
+
+}  // namespace
 
 std::string launcherDirectory() {
   std::vector<char> buf(4096);
@@ -22,12 +56,8 @@ std::string launcherDirectory() {
 std::string homeDirectory() {
   const char* home = getenv("HOME");
   if (home && *home) return home;
-  std::vector<char> buf(16384);
-  passwd pw{};
-  passwd* found = nullptr;
-  if (getpwuid_r(getuid(), &pw, buf.data(), buf.size(), &found) == 0 && found && found->pw_dir)
-    return found->pw_dir;
-  return "/";
+  std::string fromPasswd = homeFromPasswd(getuid());
+  return fromPasswd.empty() ? "/" : fromPasswd;
 }
 
 std::string appSupportDirectory() {

@@ -9,7 +9,7 @@ namespace quillon {
 // Directory that holds the running launcher executable (empty if unknown).
 std::string launcherDirectory();
 
-// $HOME when set and non-empty, else the password database entry of the user.
+// $HOME when set and non-empty, else the home of the user's /etc/passwd entry.
 std::string homeDirectory();
 
 // Per-user application folder: $XDG_CONFIG_HOME/Quillon when that variable is

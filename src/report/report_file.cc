@@ -18,8 +18,7 @@ std::string reportPath(const std::optional<std::string>& userDataDir, const char
 bool writeReportBytes(const std::string& destination, const std::function<std::string()>& render) {
   std::string temporary = destination + ".tmp";
   if (!makeDirectories(parentPath(destination))) return false;
-  if (writeNewFile(temporary, render()) && rename(temporary.c_str(), destination.c_str()) == 0)
-    return true;
+  if (writeNewFile(temporary, render()) && replaceWithFile(temporary, destination)) return true;
   unlink(temporary.c_str());
   return false;
 }

@@ -3,7 +3,7 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <ctime>
+#include <chrono>
 
 #include "platform/files.h"
 #include "platform/paths.h"
@@ -24,11 +24,19 @@ bool writeReportBytes(const std::string& destination, const std::function<std::s
 }
 
 std::string reportTimestamp() {
-  time_t now = time(nullptr);
-  tm utc{};
-  gmtime_r(&now, &utc);
+  // Calendar arithmetic in UTC: unlike gmtime, it never reads the time zone
+  // database.
+  using namespace std::chrono;
+  auto now = floor<seconds>(system_clock::now());
+  auto today = floor<days>(now);
+  year_month_day date{today};
+  hh_mm_ss time{now - today};
   char buf[32];
-  strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &utc);
+  snprintf(buf, sizeof buf, "%04d-%02u-%02uT%02lld:%02lld:%02lldZ", static_cast<int>(date.year()),
+           static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+           static_cast<long long>(time.hours().count()),
+           static_cast<long long>(time.minutes().count()),
+           static_cast<long long>(time.seconds().count()));
   return buf;
 }
 

@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <ctime>
 #include <regex>
 
 #include <gtest/gtest.h>
@@ -40,6 +41,21 @@ TEST(JsonEscape, InvalidUtf8BecomesReplacementCharacter) {
   EXPECT_EQ(jsonEscape("\xC3"), fffd);                  // truncated sequence
   EXPECT_EQ(jsonEscape("\xC0\xAF"), fffd + fffd);       // overlong form
   EXPECT_EQ(jsonEscape("\xED\xA0\x80"), fffd + fffd + fffd);  // surrogate
+}
+
+TEST(ReportTimestamp, IsTheCurrentUtcTime) {
+  // Taken twice around the call, so a second boundary cannot fail the test.
+  auto format = [](time_t t) {
+    tm utc{};
+    gmtime_r(&t, &utc);
+    char buf[32];
+    strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return std::string(buf);
+  };
+  std::string before = format(time(nullptr));
+  std::string stamp = reportTimestamp();
+  std::string after = format(time(nullptr));
+  EXPECT_TRUE(stamp == before || stamp == after) << stamp;
 }
 
 TEST(ResultReportJSON, PassthroughBytes) {

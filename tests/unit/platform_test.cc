@@ -30,15 +30,6 @@ TEST(HomeDirectory, EnvironmentThenPasswordFile) {
   if (saved) setenv("HOME", savedHome.c_str(), 1);
 }
 
-TEST(JoinPath, BehavesLikeFileUrls) {
-  EXPECT_EQ(joinPath("", "a"), "a");
-  EXPECT_EQ(joinPath("/", "a"), "/a");
-  EXPECT_EQ(joinPath("/x/", "a"), "/x/a");
-  EXPECT_EQ(parentPath("a"), "");
-  EXPECT_EQ(parentPath("/a"), "/");
-  EXPECT_EQ(parentPath("/x/y/a"), "/x/y");
-}
-
 class ReplaceWithFile : public ::testing::Test {
  protected:
   test::TempDir dir;

@@ -15,7 +15,7 @@ using Json = nlohmann::ordered_json;
 
 // No real configuration comes near these bounds; beyond them a file or text
 // counts as unreadable instead of costing memory or stack.
-inline constexpr size_t kMaxJsonFileBytes = 8 * 1024 * 1024;
+inline constexpr size_t kMaxJsonFileBytes = size_t{8} * 1024 * 1024;
 inline constexpr int kMaxJsonDepth = 256;
 
 // Parses strict JSON (no comments, no trailing data, valid UTF-8). Text nested

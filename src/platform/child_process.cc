@@ -26,7 +26,7 @@ namespace {
 
 // Largest pipe buffer Linux hands out without privileges: what a child can
 // have left in its pipe when it ends.
-constexpr size_t kMaxPipeBacklog = 1024 * 1024;
+constexpr size_t kMaxPipeBacklog = size_t{1024} * 1024;
 
 // A descriptor owned by one scope.
 struct OwnedFd {

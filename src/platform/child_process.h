@@ -11,7 +11,7 @@ namespace quillon {
 
 // More output than any helper of the launcher legitimately prints; past it the
 // bytes are counted but not kept.
-inline constexpr size_t kMaxChildOutputBytes = 64 * 1024 * 1024;
+inline constexpr size_t kMaxChildOutputBytes = size_t{64} * 1024 * 1024;
 
 struct ChildRun {
   bool launched = false;     // the program was started

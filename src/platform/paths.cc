@@ -26,7 +26,7 @@ std::string_view field(std::string_view line, int index) {
 // The home field of the user's entry in /etc/passwd. The launcher is linked
 // statically, without the name service switch, so it reads the file itself.
 std::string homeFromPasswd(uid_t uid) {
-  std::optional<std::string> passwd = readRegularFile("/etc/passwd", 4 * 1024 * 1024);
+  std::optional<std::string> passwd = readRegularFile("/etc/passwd", size_t{4} * 1024 * 1024);
   if (!passwd) return "";
   std::string uidText = std::to_string(uid);
   std::string_view rest = *passwd;

@@ -34,17 +34,12 @@ wait_until() {
   tries=0
   until "$@" 2>/dev/null; do
     tries=$((tries + 1))
-    if [ "$tries" -ge 200 ]; then
-      echo "with_test_network: gave up waiting for: $*" >&2
-      exit 1
-    fi
+    [ "$tries" -lt 200 ] || { echo "with_test_network: gave up waiting for: $*" >&2; exit 1; }
     sleep 0.05
   done
 }
 
-listening() {
-  bash -c "exec 3<>/dev/tcp/127.0.0.1/$1"
-}
+listening() { bash -c "exec 3<>/dev/tcp/127.0.0.1/$1"; }
 
 ip link set lo up
 
@@ -64,15 +59,11 @@ openssl x509 -req -in "$work/server.csr" -CA "$work/ca.pem" -CAkey "$work/ca.key
 
 # Each server dies with this script, even when it is killed without a chance
 # to clean up (setpriv --pdeathsig).
-setpriv --pdeathsig KILL /usr/bin/python3 "$here/https_responder.py" --cert "$work/server.pem" --key "$work/server.key" \
-  --port 443 --ready "$work/responder.ready" >"$work/responder.log" 2>&1 &
+setpriv --pdeathsig KILL /usr/bin/python3 "$here/https_responder.py" "$work/server.pem" \
+  "$work/server.key" 443 "$work/responder.ready" >"$work/responder.log" 2>&1 &
 pids="$pids $!"
 
-proxy_port=1080
-auth_port=1081
-closed_port=1082
-proxy_user=persona
-proxy_password=s3cret-pw
+proxy_port=1080 auth_port=1081 closed_port=1082 proxy_user=persona proxy_password=s3cret-pw
 setpriv --pdeathsig KILL microsocks -i 127.0.0.1 -p "$proxy_port" >"$work/socks.log" 2>&1 &
 pids="$pids $!"
 setpriv --pdeathsig KILL microsocks -i 127.0.0.1 -p "$auth_port" -u "$proxy_user" -P "$proxy_password" \
@@ -87,12 +78,9 @@ mkdir "$work/home"
 unset CURL_HOME XDG_CONFIG_HOME ALL_PROXY all_proxy HTTPS_PROXY https_proxy NO_PROXY no_proxy
 export HOME="$work/home"
 export CURL_CA_BUNDLE="$work/ca.pem"
-export QUILLON_TEST_PROXY_PORT="$proxy_port"
-export QUILLON_TEST_AUTH_PROXY_PORT="$auth_port"
-export QUILLON_TEST_CLOSED_PORT="$closed_port"
-export QUILLON_TEST_PROXY_USER="$proxy_user"
-export QUILLON_TEST_PROXY_PASSWORD="$proxy_password"
-
+export QUILLON_TEST_PROXY_PORT="$proxy_port" QUILLON_TEST_AUTH_PROXY_PORT="$auth_port" \
+  QUILLON_TEST_CLOSED_PORT="$closed_port" QUILLON_TEST_PROXY_USER="$proxy_user" \
+  QUILLON_TEST_PROXY_PASSWORD="$proxy_password"
 status=0
 "$@" || status=$?
 exit "$status"

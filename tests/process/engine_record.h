@@ -27,6 +27,6 @@ struct EngineRecord {
 std::optional<EngineRecord> parseEngineRecord(const std::string& text);
 
 // The bit of a signal in the SigBlk/SigIgn masks.
-uint64_t signalBit(int sig);
+inline uint64_t signalBit(int sig) { return uint64_t{1} << (sig - 1); }
 
 }  // namespace quillon::test

@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <filesystem>
 
 #include "launcher_fixture.h"
@@ -17,58 +16,32 @@ using FatalLaunchTest = LauncherProcessTest;
 
 void expectFatal(const Launch& run, const std::string& standardError) {
   EXPECT_FALSE(run.process.timedOut);
+  EXPECT_EQ(run.process.termSignal, 0);
   EXPECT_EQ(run.process.exitStatus, 1);
-  EXPECT_EQ(run.process.out, "");
-  EXPECT_EQ(run.process.err, standardError);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, standardError);
   EXPECT_EQ(run.childrenLeft, 0) << "an engine was started";
 }
 
-std::string notFound(const std::string& path) {
-  return "[quillon-launcher] Engine binary not found:\n" + path + "\n";
-}
-
-TEST_F(FatalLaunchTest, UnusableEnginePathIsNotFoundAndTheReportIsStillWritten) {
+TEST_F(FatalLaunchTest, UnusableEngineGivesOneLineAndTheReportIsStillWritten) {
   std::filesystem::create_directories(path("engine-dir"));
   writeFile(path("not-executable"), "#!/bin/sh\nexit 0\n");
-  chmod(path("not-executable").c_str(), 0644);
-  const std::string cases[] = {
-      path("missing/engine"),
-      path("dir with space/\xc3\xa9ngine"),
-      path("engine-dir"),
-      path("not-executable"),
+  writeFile(path("garbage"), "\x01\x02 not a program\n");
+  chmod(path("garbage").c_str(), 0755);
+  const std::string notFound = "[quillon-launcher] Engine binary not found:\n";
+  const std::pair<std::string, std::string> cases[] = {
+      {path("dir with space/\xc3\xa9ngine"), notFound + path("dir with space/\xc3\xa9ngine") + "\n"},
+      {path("engine-dir"), notFound + path("engine-dir") + "\n"},
+      {path("not-executable"), notFound + path("not-executable") + "\n"},
+      {path("garbage"), "[quillon-launcher] Engine spawn failed: posix_spawn failed (errno 8): Exec format error\n"},
   };
-  std::string profile = path("profile");
-  for (const std::string& engine : cases) {
+  std::string report = path("profile/.quillon-launcher-result.json");
+  for (const auto& [engine, line] : cases) {
     SCOPED_TRACE(engine);
     setEnv("QUILLON_ENGINE_BIN", engine);
-    std::filesystem::remove(profile + "/.quillon-launcher-result.json");
-    Launch run = launch({"--user-data-dir=" + profile});
-    expectFatal(run, notFound(engine));
-    EXPECT_TRUE(isPassthroughReport(readFile(profile + "/.quillon-launcher-result.json")));
-  }
-  EXPECT_TRUE(std::filesystem::is_directory(path("engine-dir")));
-  EXPECT_EQ(readFile(path("not-executable")), "#!/bin/sh\nexit 0\n");
-}
-
-TEST_F(FatalLaunchTest, ExecutableThatCannotBeExecutedIsASpawnFailure) {
-  std::string garbage = path("garbage-engine");
-  writeFile(garbage, std::string("\x01\x02 not a program\n", 18));
-  chmod(garbage.c_str(), 0755);
-  setEnv("QUILLON_ENGINE_BIN", garbage);
-  Launch run = launch({});
-  expectFatal(run,
-              "[quillon-launcher] Engine spawn failed: posix_spawn failed (errno 8): Exec format error\n");
-  EXPECT_TRUE(isPassthroughReport(readFile(userReport())));
-}
-
-TEST_F(FatalLaunchTest, MissingBundledEngineIsNamedWhenTheOverrideIsUnsetOrEmpty) {
-  std::string copy = copyLauncher("app");
-  std::string bundled = std::filesystem::canonical(path("app")).string() +
-                        "/Contents/Frameworks/Quillon Browser Engine.app/Contents/MacOS/Quillon Browser Engine";
-  for (std::optional<std::string> value : {std::optional<std::string>(), std::optional<std::string>("")}) {
-    SCOPED_TRACE(value ? "empty QUILLON_ENGINE_BIN" : "no QUILLON_ENGINE_BIN");
-    setEnv("QUILLON_ENGINE_BIN", value);
-    expectFatal(launch({}, {.program = copy}), notFound(bundled));
+    std::filesystem::remove(report);
+    expectFatal(launch({"--user-data-dir=" + path("profile")}), line);
+    EXPECT_TRUE(isPassthroughReport(readFile(report)));
   }
 }
 
@@ -81,60 +54,39 @@ TEST_F(FatalLaunchTest, FatalLineThatCannotBeWrittenStillEndsWithStatusOne) {
   setEnv("QUILLON_ENGINE_BIN", path("missing"));
   Launch run = launch({}, {.standardError = fds[1]});
   close(fds[1]);
-  EXPECT_EQ(run.process.termSignal, 0);
   expectFatal(run, "");
 }
 
-// This build has no discovery path: a persona that needs it through a
-// SOCKS5 proxy ends with one line and no engine.
-TEST_F(FatalLaunchTest, PersonaNeedingSocks5DiscoveryStartsNoEngine) {
-  const char* configs[] = {
-      R"({"auto-timezone":true,"proxy-server":"socks5://127.0.0.1:9"})",
-      R"({"webrtc-no-leak":true,"proxy-server":"socks5://user:pw@127.0.0.1:9"})",
-      R"({"auto-geo":"1","geo-lat":1,"proxy-server":"socks5://127.0.0.1:9"})",
-      R"({"auto-lang":true,"lang":"de","chrome-command-line":{"--proxy-server":"socks5://127.0.0.1:9"}})",
-      R"({"auto-timezone":true,"proxy-server":7,"chrome-command-line":{"--proxy-server":"socks5://x"}})",
+// This build has no discovery path: a persona that needs it through a SOCKS5
+// proxy ends with one line and no engine; any other persona goes direct.
+TEST_F(FatalLaunchTest, OnlyAutomaticValuesThroughASocks5ProxyRefuseTheLaunch) {
+  const std::pair<const char*, bool> cases[] = {
+      {R"({"auto-timezone":true,"proxy-server":"socks5://127.0.0.1:9"})", true},
+      {R"({"webrtc-no-leak":true,"proxy-server":"socks5://user:pw@127.0.0.1:9"})", true},
+      {R"({"auto-lang":true,"lang":"de","chrome-command-line":{"--proxy-server":"socks5://127.0.0.1:9"}})", true},
+      {R"({"auto-timezone":true,"proxy-server":"SOCKS5://127.0.0.1:9"})", false},
+      {R"({"auto-timezone":true,"proxy-server":"socks5h://127.0.0.1:9"})", false},
+      {R"({"auto-timezone":true,"proxy-server":"http://127.0.0.1:9"})", false},
+      {R"({"auto-timezone":true})", false},
+      {R"({"auto-geo":true,"geo-lat":1,"geo-lng":2,"proxy-server":"socks5://127.0.0.1:9"})", false},
   };
   std::string profile = path("profile");
-  writeFile(profile + "/Default/Current Tabs", "tabs");
-  for (const char* config : configs) {
+  for (const auto& [config, refused] : cases) {
     SCOPED_TRACE(config);
+    writeFile(profile + "/Default/Current Tabs", "tabs");
     writeFile(profile + "/command-line.json", std::string(config).insert(1, R"("start-page":"a",)"));
     Launch run = launch({"--user-data-dir=" + profile});
-    EXPECT_FALSE(run.process.timedOut);
-    EXPECT_EQ(run.process.exitStatus, 1);
-    EXPECT_EQ(run.process.out, "");
-    EXPECT_TRUE(run.process.err.starts_with("[quillon-launcher] ")) << run.process.err;
-    EXPECT_TRUE(run.process.err.ends_with("\n"));
-    EXPECT_EQ(std::count(run.process.err.begin(), run.process.err.end(), '\n'), 1);
-    EXPECT_EQ(run.childrenLeft, 0) << "an engine was started";
-    EXPECT_FALSE(run.engine);
-  }
-  EXPECT_EQ(readFile(profile + "/Default/Current Tabs"), "tabs");
-}
-
-TEST_F(FatalLaunchTest, PersonaWithoutASocks5ProxyOrWithStatedValuesTakesTheDirectPath) {
-  const char* configs[] = {
-      R"({"auto-timezone":true,"proxy-server":"SOCKS5://127.0.0.1:9"})",
-      R"({"auto-timezone":true,"proxy-server":"http://127.0.0.1:9"})",
-      R"({"auto-timezone":true,"proxy-server":"socks5h://127.0.0.1:9"})",
-      R"({"auto-timezone":true,"proxy-server":""})",
-      R"({"auto-timezone":true})",
-      R"({"auto-timezone":true,"timezone-override":null,"proxy-server":"socks5://127.0.0.1:9"})",
-      R"({"auto-geo":true,"geo-lat":1,"geo-lng":2,"proxy-server":"socks5://127.0.0.1:9"})",
-      R"({"auto-lang":"yes","webrtc-no-leak":0,"proxy-server":"socks5://127.0.0.1:9"})",
-  };
-  for (const char* config : configs) {
-    SCOPED_TRACE(config);
-    writeFile(userConfig(), config);
-    std::filesystem::remove(record_);
-    Launch run = launch({});
-    EXPECT_EQ(run.process.exitStatus, 0);
-    EXPECT_EQ(run.process.out, "");
-    EXPECT_EQ(run.process.err, "");
-    ASSERT_TRUE(run.engine);
-    EXPECT_EQ(run.engine->argv, expectedEngineArgv(engine_, {}, defaultExtraSwitches()));
-    EXPECT_TRUE(isPassthroughReport(readFile(userReport())));
+    if (refused) {
+      expectFatal(run, run.err);
+      EXPECT_TRUE(run.err.starts_with("[quillon-launcher] ")) << run.err;
+      EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << "one line";
+      EXPECT_EQ(readFile(profile + "/Default/Current Tabs"), "tabs");
+    } else {
+      ASSERT_NO_FATAL_FAILURE(expectQuietSuccess(run));
+      EXPECT_EQ(run.engine->argv, expectedEngineArgv(engine_, {"--user-data-dir=" + profile},
+                                                     defaultExtraSwitches("a")));
+      EXPECT_FALSE(exists(profile + "/Default/Current Tabs"));
+    }
   }
 }
 

@@ -1,10 +1,8 @@
 #include "launcher_fixture.h"
 
 #include <fcntl.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
+#include <sys/prctl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -16,17 +14,17 @@ namespace {
 
 // Files outside every profile that no launch may touch.
 const char* const kOutsideFiles[] = {
-    "outside/keep.txt",     "outside/Current Tabs", "outside/Cookies",
-    "outside/Sessions/a",   "outside/Network/Cookies", "outside/IndexedDB/db",
-    "outside/Default/Current Tabs",
+    "outside/keep.txt", "outside/Cookies", "outside/Sessions/a", "outside/Network/Cookies",
+    "outside/IndexedDB/db", "outside/Default/Current Tabs",
 };
+
+int openOutput(const std::string& path) { return open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644); }
 
 }  // namespace
 
 void LauncherProcessTest::SetUp() {
-  becomeChildSubreaper();
-  launcher_ = QUILLON_LAUNCHER_PATH;
-  engine_ = QUILLON_RECORDING_ENGINE_PATH;
+  // Orphans come to this process, so every engine is reaped and counted.
+  prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0);
   record_ = tmp_ / "record";
   std::filesystem::create_directories(tmp_ / "home");
   std::filesystem::create_directories(tmp_ / "xdg");
@@ -51,71 +49,49 @@ void LauncherProcessTest::setEnv(const std::string& name, const std::optional<st
   if (value) env_.push_back(name + "=" + *value);
 }
 
-std::string LauncherProcessTest::copyLauncher(const std::string& dir) const {
-  std::string copy = tmp_ / (dir + "/quillon-launcher");
-  std::filesystem::create_directories(tmp_ / dir);
-  std::filesystem::copy_file(launcher_, copy, std::filesystem::copy_options::overwrite_existing);
-  chmod(copy.c_str(), 0755);
-  return copy;
-}
-
-Launch LauncherProcessTest::launch(const std::vector<std::string>& args,
-                                   const LaunchOptions& options) {
-  ProcessSetup setup;
-  setup.program = options.program.empty() ? launcher_ : options.program;
-  setup.argv.push_back(options.argv0.value_or(setup.program));
+Launch LauncherProcessTest::launch(const std::vector<std::string>& args, ProcessSetup setup) {
+  std::filesystem::remove(record_);
+  if (setup.program.empty()) setup.program = launcher_;
+  setup.argv = {setup.program};
   setup.argv.insert(setup.argv.end(), args.begin(), args.end());
   setup.env = env_;
-  setup.cwd = options.cwd;
-  setup.standardError = options.standardError;
-  if (options.lingerMs > 0) setup.env.push_back("QUILLON_TEST_LINGER=" + std::to_string(options.lingerMs));
-  setup.inheritedFds = options.inheritedFds;
-  setup.blockedSignals = options.blockedSignals;
-  setup.ignoredSignals = options.ignoredSignals;
-  setup.timeout = options.timeout;
+  bool ownError = setup.standardError < 0;
+  setup.standardOutput = openOutput(path("stdout"));
+  if (ownError) setup.standardError = openOutput(path("stderr"));
 
   Launch result;
-  RunningProcess process(setup, options.holdAtExit ? RunningProcess::Start::traced
-                                                  : RunningProcess::Start::spawn);
-  if (options.holdAtExit) process.waitForExitHeld(record_, Millis(10000));
-  else process.waitForExit();
-
+  result.process = runProcess(setup);
+  close(setup.standardOutput);
+  if (ownError) close(setup.standardError);
   // A successful launch leaves an engine behind; give it time to record.
-  if (process.outcome().exitStatus == 0 && waitForFile(record_, Millis(10000))) {
-    result.rawRecord = readFile(record_);
-    result.engine = parseEngineRecord(result.rawRecord);
+  if (result.process.exitStatus == 0 && waitForFile(record_, Millis(10000))) {
+    result.engine = parseEngineRecord(readFile(record_));
   }
-  if (result.engine && options.lingerMs > 0) {
-    siginfo_t info{};
-    result.engineOutlivedLauncher =
-        waitid(P_PID, static_cast<id_t>(result.engine->pid), &info,
-               WEXITED | WNOHANG | WNOWAIT) == 0 &&
-        info.si_pid == 0;
-    kill(result.engine->pid, SIGKILL);
-  }
+  if (result.engine && result.engine->pid != result.process.pid) kill(result.engine->pid, SIGKILL);
   result.childrenLeft = reapChildren(Millis(10000));
-  process.drainOutput(Millis(5000));
-  result.process = process.outcome();
+  result.out = readFile(path("stdout"));
+  result.err = ownError ? readFile(path("stderr")) : "";
   return result;
 }
 
-std::vector<std::string> deviceSwitches() {
-  double bytes = static_cast<double>(sysconf(_SC_PHYS_PAGES)) * static_cast<double>(sysconf(_SC_PAGESIZE));
-  double gib = bytes / (1024.0 * 1024.0 * 1024.0);
-  const char* bucket = gib >= 24 ? "32" : gib >= 12 ? "16" : gib >= 6 ? "8" : gib >= 3 ? "4" : gib >= 1.5 ? "2" : "1";
-  return {std::string("--device-memory=") + bucket,
-          "--hardware-concurrency=" + std::to_string(sysconf(_SC_NPROCESSORS_ONLN)),
-          "--speech-voices-preset=stock-chrome-mac"};
+void expectQuietSuccess(const Launch& run) {
+  EXPECT_EQ(run.process.exitStatus, 0);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.childrenLeft, 1) << "exactly one engine process";
+  ASSERT_TRUE(run.engine) << "no whole record";
 }
 
 std::vector<std::string> defaultExtraSwitches(const std::string& startPage) {
-  std::vector<std::string> extra = deviceSwitches();
-  extra.push_back(startPage);
-  return extra;
+  double gib = static_cast<double>(sysconf(_SC_PHYS_PAGES)) * static_cast<double>(sysconf(_SC_PAGESIZE)) /
+               (1024.0 * 1024.0 * 1024.0);
+  const char* bucket = gib >= 24 ? "32" : gib >= 12 ? "16" : gib >= 6 ? "8" : gib >= 3 ? "4" : gib >= 1.5 ? "2" : "1";
+  return {std::string("--device-memory=") + bucket,
+          "--hardware-concurrency=" + std::to_string(sysconf(_SC_NPROCESSORS_ONLN)),
+          "--speech-voices-preset=stock-chrome-mac", startPage};
 }
 
-std::vector<std::string> expectedEngineArgv(const std::string& engine,
-                                            const std::vector<std::string>& args,
+std::vector<std::string> expectedEngineArgv(const std::string& engine, const std::vector<std::string>& args,
                                             const std::vector<std::string>& extra) {
   std::vector<std::string> argv{engine};
   argv.insert(argv.end(), args.begin(), args.end());
@@ -133,42 +109,6 @@ bool isPassthroughReport(const std::string& bytes) {
       R"("elapsed_ms":0,"provider":"","error_code":"","message":"","launcher_version":"0\.28\.0-mac"\}
 )");
   return std::regex_match(bytes, pattern);
-}
-
-ReadOnlyDirectory::ReadOnlyDirectory(std::string path) : path_(std::move(path)) {
-  chmod(path_.c_str(), 0555);
-  if (geteuid() != 0) return;
-  // Root writes through permission bits; the immutable flag stops it.
-  int fd = open(path_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  int flags = 0;
-  if (ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
-    flags |= FS_IMMUTABLE_FL;
-    immutable_ = ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-  }
-  close(fd);
-}
-
-ReadOnlyDirectory::~ReadOnlyDirectory() {
-  if (immutable_) {
-    int fd = open(path_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    int flags = 0;
-    if (fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
-      flags &= ~FS_IMMUTABLE_FL;
-      ioctl(fd, FS_IOC_SETFLAGS, &flags);
-    }
-    if (fd >= 0) close(fd);
-  }
-  chmod(path_.c_str(), 0755);
-}
-
-bool ReadOnlyDirectory::effective() const {
-  std::string probe = path_ + "/.probe";
-  int fd = open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  if (fd < 0) return true;
-  close(fd);
-  unlink(probe.c_str());
-  return false;
 }
 
 }  // namespace quillon::test

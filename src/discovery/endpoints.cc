@@ -36,4 +36,12 @@ std::string primaryProviderLabel() { return providerLabel(primaryEndpointHost())
 
 std::string fallbackProviderLabel() { return fallbackEndpointHost(); }
 
+std::string contactingPrimaryText() {
+  return "contacting " + primaryEndpointHost() + " via SOCKS5\u2026";
+}
+
+std::string tryingFallbackText() {
+  return "primary failed \u2014 trying " + fallbackEndpointHost() + "\u2026";
+}
+
 }  // namespace quillon

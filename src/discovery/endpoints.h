@@ -1,5 +1,6 @@
-// The two discovery endpoints: their host names (build settings), URLs and
-// the provider labels that the result report records.
+// The two discovery endpoints: their host names (build settings), URLs, the
+// provider labels that the result report records and the progress texts
+// that name them.
 #pragma once
 
 #include <string>
@@ -30,5 +31,11 @@ std::string primaryProviderLabel();
 
 // The fallback host name itself.
 std::string fallbackProviderLabel();
+
+// "contacting " + primary host + " via SOCKS5…", while the primary is asked.
+std::string contactingPrimaryText();
+
+// "primary failed — trying " + fallback host + "…", while the fallback is asked.
+std::string tryingFallbackText();
 
 }  // namespace quillon

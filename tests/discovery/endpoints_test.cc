@@ -21,6 +21,8 @@ TEST(Endpoints, UrlsAndLabelsComeFromTheConfiguredHosts) {
   EXPECT_EQ(fallbackEndpointURL(), "https://" QUILLON_MYIP_HOST "/myip");
   EXPECT_EQ(primaryProviderLabel(), providerLabel(QUILLON_GEOIP_HOST));
   EXPECT_EQ(fallbackProviderLabel(), QUILLON_MYIP_HOST);
+  EXPECT_EQ(contactingPrimaryText(), "contacting " QUILLON_GEOIP_HOST " via SOCKS5\xE2\x80\xA6");
+  EXPECT_EQ(tryingFallbackText(), "primary failed \xE2\x80\x94 trying " QUILLON_MYIP_HOST "\xE2\x80\xA6");
 }
 
 }  // namespace

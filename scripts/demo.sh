@@ -40,18 +40,23 @@ for item in "${seeded[@]}"; do
 done
 
 if [[ $engine == /usr/bin/chromium ]]; then
-  pid=""
+  # Debian's /usr/bin/chromium is a wrapper script that execs the browser;
+  # wait (at most 5 s) until the browser itself runs under that process id.
+  pid="" cmdline=""
   for _ in $(seq 50); do
     pid=$(pgrep -f -o -- "--user-data-dir=$profile" || true)
-    [[ -n $pid ]] && break
+    if [[ -n $pid ]]; then
+      cmdline=$(tr '\0' '\n' <"/proc/$pid/cmdline" 2>/dev/null || true)
+      [[ $cmdline == /usr/lib/chromium/* ]] && break
+    fi
     sleep 0.1
   done
-  if [[ -n $pid ]]; then
-    echo "Chromium (pid $pid, session $(ps -o sid= -p "$pid" | tr -d ' ')) runs with (Debian's /usr/bin/chromium wrapper adds and reorders switches):"
-    tr '\0' '\n' <"/proc/$pid/cmdline" | sed 's/^/  /'
-    sleep 2
-    pkill -f -- "--user-data-dir=$profile" || true
+  if [[ -n $cmdline ]]; then
+    echo "Chromium (pid $pid, session $(ps -o sid= -p "$pid" | tr -d ' ')) runs with (Debian's wrapper adds and reorders switches):"
+    sed 's/^/  /' <<<"$cmdline"
   fi
+  sleep 1
+  pkill -f -- "--user-data-dir=$profile" || true
 else
   for _ in $(seq 50); do
     [[ -f $QUILLON_DEMO_OUT ]] && break

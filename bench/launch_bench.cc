@@ -47,12 +47,18 @@ void onAlarm(int) {}
 bool parseOptions(int argc, char** argv, Options& o) {
   for (int i = 1; i + 1 < argc; i += 2) {
     std::string key = argv[i], value = argv[i + 1];
-    if (key == "--launcher") o.launcher = value;
-    else if (key == "--spawner") o.spawner = value;
-    else if (key == "--engine") o.engine = value;
-    else if (key == "--runs") o.runs = atoi(value.c_str());
-    else if (key == "--warmup") o.warmup = atoi(value.c_str());
-    else return false;
+    if (key == "--launcher")
+      o.launcher = value;
+    else if (key == "--spawner")
+      o.spawner = value;
+    else if (key == "--engine")
+      o.engine = value;
+    else if (key == "--runs")
+      o.runs = atoi(value.c_str());
+    else if (key == "--warmup")
+      o.warmup = atoi(value.c_str());
+    else
+      return false;
   }
   return !o.launcher.empty() && !o.spawner.empty() && !o.engine.empty() && o.runs > 0 &&
          o.warmup >= 0;
@@ -163,7 +169,8 @@ long peakResidentKiB(Program& program, std::vector<std::string>& env, int devnul
       kib = highWaterKiB(pid);
       if (libraries) *libraries = sharedLibraries(pid);
     } else if (stop == 0) {
-      ptrace(PTRACE_SETOPTIONS, pid, nullptr, reinterpret_cast<void*>(PTRACE_O_TRACEEXIT | PTRACE_O_EXITKILL));
+      ptrace(PTRACE_SETOPTIONS, pid, nullptr,
+             reinterpret_cast<void*>(PTRACE_O_TRACEEXIT | PTRACE_O_EXITKILL));
     } else {
       signal = WSTOPSIG(status);
     }
@@ -201,7 +208,8 @@ int main(int argc, char** argv) {
   Options o;
   if (!parseOptions(argc, argv, o)) {
     fprintf(stderr,
-            "usage: launch_bench --launcher PATH --spawner PATH --engine PATH [--runs N] [--warmup N]\n");
+            "usage: launch_bench --launcher PATH --spawner PATH --engine PATH [--runs N] [--warmup "
+            "N]\n");
     return 2;
   }
   prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0);
@@ -217,7 +225,8 @@ int main(int argc, char** argv) {
   // configuration, clean the profile, look up a WebGL profile, write the report.
   writeText(profile + "/command-line.json",
             R"({"close-previous-tabs":true,"granular-storage-reset":{"cookies":true},)"
-            R"("webgl-profile":"macbook-pro-m2","start-page":"https://example.org/"})" "\n");
+            R"("webgl-profile":"macbook-pro-m2","start-page":"https://example.org/"})"
+            "\n");
   std::vector<std::string> env = {"HOME=" + tmp + "/home", "PATH=/usr/bin:/bin",
                                   "QUILLON_ENGINE_BIN=" + o.engine};
   std::vector<std::string> args = {"--user-data-dir=" + profile, "--no-first-run"};
@@ -258,18 +267,21 @@ int main(int argc, char** argv) {
   double ratio = launcherMedian / spawnerMedian;
   double peakMiB = static_cast<double>(launcherPeak) / 1024.0;
   printf("runs: %d each (after %d warm-up runs each)\n", o.runs, o.warmup);
-  printf("quillon-launcher  median %.3f ms  (p10 %.3f, p90 %.3f)  peak RSS %.2f MiB\n", launcherMedian,
-         percentile(launcherMs, 0.1), percentile(launcherMs, 0.9), peakMiB);
-  printf("minimal spawner   median %.3f ms  (p10 %.3f, p90 %.3f)  peak RSS %.2f MiB\n", spawnerMedian,
-         percentile(spawnerMs, 0.1), percentile(spawnerMs, 0.9),
+  printf("quillon-launcher  median %.3f ms  (p10 %.3f, p90 %.3f)  peak RSS %.2f MiB\n",
+         launcherMedian, percentile(launcherMs, 0.1), percentile(launcherMs, 0.9), peakMiB);
+  printf("minimal spawner   median %.3f ms  (p10 %.3f, p90 %.3f)  peak RSS %.2f MiB\n",
+         spawnerMedian, percentile(spawnerMs, 0.1), percentile(spawnerMs, 0.9),
          static_cast<double>(spawnerPeak) / 1024.0);
-  printf("ratio launcher/spawner: %.3f (goal <= 1.2: %s)\n", ratio, ratio <= 1.2 ? "met" : "missed");
-  printf("launcher peak RSS: %.2f MiB (goal < 4 MiB: %s)\n", peakMiB, peakMiB < 4.0 ? "met" : "missed");
+  printf("ratio launcher/spawner: %.3f (goal <= 1.2: %s)\n", ratio,
+         ratio <= 1.2 ? "met" : "missed");
+  printf("launcher peak RSS: %.2f MiB (goal < 4 MiB: %s)\n", peakMiB,
+         peakMiB < 4.0 ? "met" : "missed");
   printf("shared libraries in the launcher at exit (%zu):", libraries.size());
   for (const std::string& library : libraries) printf(" %s", library.c_str());
   printf("\n");
   if (failures > 0 || !reportWritten) {
-    printf("%d runs did not exit 0%s\n", failures, reportWritten ? "" : "; no result report was written");
+    printf("%d runs did not exit 0%s\n", failures,
+           reportWritten ? "" : "; no result report was written");
     return 1;
   }
   return 0;

@@ -1,2 +1,4 @@
 // A stand-in engine for the launch benchmark: exits at once.
-int main(void) { return 0; }
+int main(void) {
+  return 0;
+}

@@ -12,8 +12,10 @@ bool nestingWithin(std::string_view text, int maxDepth) {
   for (size_t i = 0; i < text.size(); ++i) {
     char c = text[i];
     if (inString) {
-      if (c == '\\') ++i;
-      else if (c == '"') inString = false;
+      if (c == '\\')
+        ++i;
+      else if (c == '"')
+        inString = false;
     } else if (c == '"') {
       inString = true;
     } else if (c == '[' || c == '{') {

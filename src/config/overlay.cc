@@ -60,8 +60,10 @@ OverlayKeys overlayFromConfig(const Json& config) {
   auto reset = config.find("granular-storage-reset");
   if (reset != config.end() && reset->is_object()) {
     for (const auto& [kind, value] : reset->items()) {
-      if (value.is_boolean()) o.granularStorageReset[kind] = value.get<bool>();
-      else if (value.is_number()) o.granularStorageReset[kind] = numberTruth(value);
+      if (value.is_boolean())
+        o.granularStorageReset[kind] = value.get<bool>();
+      else if (value.is_number())
+        o.granularStorageReset[kind] = numberTruth(value);
     }
   }
   o.deviceMemorySet = has("device-memory");

@@ -14,8 +14,8 @@ namespace {
 // Unicode White_Space: what is skipped before the shape is chosen.
 bool isWhiteSpace(char32_t c) {
   return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||
-         c == 0x205F || c == 0x3000;
+         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||
+         c == 0x3000;
 }
 
 // Line breaks of the plain shape: LF, VT, FF, CR, NEL, LS, PS.
@@ -173,8 +173,8 @@ DiscoverResult classifyAnswer(std::string_view rawBytes, int64_t elapsedMs) {
   size_t length = scalarCount(answer.candidate);
   DiscoverResult result;
   if (length < kMinIpChars || length > kMaxIpChars)
-    result = answerFailure(elapsedMs, noUsableIpMessage(rawBytes.size(),
-                                                        leadingScalars(rawBytes, kAnswerHeadChars)));
+    result = answerFailure(
+        elapsedMs, noUsableIpMessage(rawBytes.size(), leadingScalars(rawBytes, kAnswerHeadChars)));
   result.ip = std::move(answer.candidate);
   result.curlExitCode = 0;
   result.elapsedMs = elapsedMs;

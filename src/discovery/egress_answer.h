@@ -13,8 +13,8 @@ namespace quillon {
 
 // Characters are Unicode scalar values throughout: the length rule and the
 // head of a rejected answer count scalars, not bytes or grapheme clusters.
-inline constexpr size_t kMinIpChars = 7;    // "1.2.3.4"
-inline constexpr size_t kMaxIpChars = 45;   // longest IPv6 text with IPv4 tail
+inline constexpr size_t kMinIpChars = 7;   // "1.2.3.4"
+inline constexpr size_t kMaxIpChars = 45;  // longest IPv6 text with IPv4 tail
 inline constexpr size_t kAnswerHeadChars = 80;
 
 inline constexpr const char* kNotUtf8Message = "curl exit 0 but response not UTF-8";

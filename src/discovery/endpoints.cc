@@ -9,13 +9,21 @@
 
 namespace quillon {
 
-std::string primaryEndpointHost() { return QUILLON_GEOIP_HOST; }
+std::string primaryEndpointHost() {
+  return QUILLON_GEOIP_HOST;
+}
 
-std::string primaryEndpointURL() { return "https://" + primaryEndpointHost() + "/geoip?format=json"; }
+std::string primaryEndpointURL() {
+  return "https://" + primaryEndpointHost() + "/geoip?format=json";
+}
 
-std::string fallbackEndpointHost() { return QUILLON_MYIP_HOST; }
+std::string fallbackEndpointHost() {
+  return QUILLON_MYIP_HOST;
+}
 
-std::string fallbackEndpointURL() { return "https://" + fallbackEndpointHost() + "/myip"; }
+std::string fallbackEndpointURL() {
+  return "https://" + fallbackEndpointHost() + "/myip";
+}
 
 std::string providerLabel(std::string_view host) {
   if (!host.empty() && host.back() == '.') host.remove_suffix(1);
@@ -32,9 +40,13 @@ std::string providerLabel(std::string_view host) {
   return lower;
 }
 
-std::string primaryProviderLabel() { return providerLabel(primaryEndpointHost()); }
+std::string primaryProviderLabel() {
+  return providerLabel(primaryEndpointHost());
+}
 
-std::string fallbackProviderLabel() { return fallbackEndpointHost(); }
+std::string fallbackProviderLabel() {
+  return fallbackEndpointHost();
+}
 
 std::string contactingPrimaryText() {
   return "contacting " + primaryEndpointHost() + " via SOCKS5\u2026";

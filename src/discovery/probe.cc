@@ -70,11 +70,15 @@ DiscoverResult internalFailure(const char* what) noexcept {
 
 const char* errorCodeForCurlStatus(int64_t status) {
   switch (status) {
-    case 7: return kErrorProxyUnreachable;
-    case 28: return kErrorProxyTimeout;
+    case 7:
+      return kErrorProxyUnreachable;
+    case 28:
+      return kErrorProxyTimeout;
     case 56:
-    case 67: return kErrorProxyAuthFailed;
-    default: return kErrorInternal;
+    case 67:
+      return kErrorProxyAuthFailed;
+    default:
+      return kErrorInternal;
   }
 }
 

@@ -64,11 +64,13 @@ void removeQuietly(const std::string& base, const std::string& relative) {
 
 void clearPreviousTabs(const std::string& userDataDir) {
   if (userDataDir.empty()) return;
-  for (const char* item : {"Current Tabs", "Current Session", "Last Tabs", "Last Session", "Sessions"})
+  for (const char* item :
+       {"Current Tabs", "Current Session", "Last Tabs", "Last Session", "Sessions"})
     removeProfileItem(userDataDir, item);
 }
 
-void resetGranularStorage(const std::string& userDataDir, const std::map<std::string, bool>& kinds) {
+void resetGranularStorage(const std::string& userDataDir,
+                          const std::map<std::string, bool>& kinds) {
   if (userDataDir.empty() || kinds.empty()) return;
   auto selected = [&kinds](const char* name) {
     auto it = kinds.find(name);

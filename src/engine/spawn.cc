@@ -23,7 +23,9 @@ std::vector<char*> cStringBlock(std::vector<std::string>& strings) {
 }  // namespace
 
 SpawnError::SpawnError(Kind kind, int code, std::string enginePath, std::string description)
-    : kind_(kind), code_(code), enginePath_(std::move(enginePath)),
+    : kind_(kind),
+      code_(code),
+      enginePath_(std::move(enginePath)),
       description_(std::move(description)) {}
 
 SpawnError SpawnError::posixSpawn(int code) {

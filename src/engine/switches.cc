@@ -9,7 +9,8 @@ namespace {
 void appendDeviceSwitchesAndStartPage(SwitchList& list, const OverlayKeys& overlay,
                                       const MachineFacts& machine) {
   if (!overlay.deviceMemorySet) {
-    if (auto gb = deviceMemoryGB(machine.physicalMemoryBytes)) addSwitch(list, "device-memory", *gb);
+    if (auto gb = deviceMemoryGB(machine.physicalMemoryBytes))
+      addSwitch(list, "device-memory", *gb);
   }
   if (!overlay.hardwareConcurrencySet && machine.activeProcessorCount > 0)
     addSwitch(list, "hardware-concurrency", std::to_string(machine.activeProcessorCount));
@@ -19,7 +20,9 @@ void appendDeviceSwitchesAndStartPage(SwitchList& list, const OverlayKeys& overl
 
 }  // namespace
 
-MachineFacts currentMachineFacts() { return {physicalMemoryBytes(), activeProcessorCount()}; }
+MachineFacts currentMachineFacts() {
+  return {physicalMemoryBytes(), activeProcessorCount()};
+}
 
 void addSwitch(SwitchList& list, std::string_view name, std::string_view value) {
   if (value.empty()) return;

@@ -10,7 +10,8 @@ namespace quillon {
 std::optional<std::string> locateWebglProfiles(const std::string& launcherDir,
                                                const std::string& programPath) {
   if (!launcherDir.empty()) {
-    std::string installed = joinPath(launcherDir, std::string("../share/quillon/") + kWebglProfilesName);
+    std::string installed =
+        joinPath(launcherDir, std::string("../share/quillon/") + kWebglProfilesName);
     if (pathExists(installed)) return installed;
   }
   std::string beside = joinPath(parentPath(programPath), kWebglProfilesName);

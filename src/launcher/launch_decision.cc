@@ -9,7 +9,9 @@ bool needsDiscovery(const OverlayKeys& o) {
          (o.autoTimezone && !o.timezoneOverrideSet);
 }
 
-bool isSocks5Proxy(const std::string& proxyServer) { return proxyServer.starts_with("socks5://"); }
+bool isSocks5Proxy(const std::string& proxyServer) {
+  return proxyServer.starts_with("socks5://");
+}
 
 bool takesDiscoveryPath(const OverlayKeys& overlay) {
   return needsDiscovery(overlay) && isSocks5Proxy(overlay.proxyServer);

@@ -10,9 +10,9 @@
 namespace quillon {
 
 struct LaunchInputs {
-  std::string programPath;             // argv[0], or "" when there is none
-  std::string launcherDir;             // directory of the running executable
-  std::string engineBinary;            // not checked until the spawn
+  std::string programPath;                   // argv[0], or "" when there is none
+  std::string launcherDir;                   // directory of the running executable
+  std::string engineBinary;                  // not checked until the spawn
   std::vector<std::string> passThroughArgs;  // argv[1..], unchanged
   std::optional<std::string> userDataDir;
   std::string launchConfigPath;

@@ -157,8 +157,7 @@ void collect(pid_t pid, OwnedFd& readEnd, ChildRun& run, size_t cap,
 
 }  // namespace
 
-ChildRun runChild(const std::string& path, const std::vector<std::string>& args,
-                  size_t outputCap) {
+ChildRun runChild(const std::string& path, const std::vector<std::string>& args, size_t outputCap) {
   ChildRun run;
   std::vector<char*> argv;
   argv.reserve(args.size() + 2);

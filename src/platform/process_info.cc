@@ -27,6 +27,8 @@ uint64_t physicalMemoryBytes() {
   return static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize);
 }
 
-long activeProcessorCount() { return sysconf(_SC_NPROCESSORS_ONLN); }
+long activeProcessorCount() {
+  return sysconf(_SC_NPROCESSORS_ONLN);
+}
 
 }  // namespace quillon

@@ -2,8 +2,8 @@
 
 #include <unistd.h>
 
-#include <cstdio>
 #include <chrono>
+#include <cstdio>
 
 #include "platform/files.h"
 #include "platform/paths.h"

@@ -22,10 +22,10 @@ TEST(CountryLangTable, HoldsThirtyEightWellFormedRowsUsFirst) {
     EXPECT_TRUE(codes.insert(row.cc).second) << "duplicate";
     // language-REGION of the row's own country; Accept-Language starts with
     // it and its bare language, then others in falling preference.
-    EXPECT_TRUE(std::regex_match(
-        row.primary + " " + row.accept,
-        std::regex("([a-z]{2})-" + row.cc + " \\1-" + row.cc +
-                   ",\\1;q=0\\.9(,[a-z]{2};q=0\\.8(,[a-z]{2};q=0\\.7)?)?")))
+    EXPECT_TRUE(
+        std::regex_match(row.primary + " " + row.accept,
+                         std::regex("([a-z]{2})-" + row.cc + " \\1-" + row.cc +
+                                    ",\\1;q=0\\.9(,[a-z]{2};q=0\\.8(,[a-z]{2};q=0\\.7)?)?")))
         << row.primary << " " << row.accept;
     // Belgium alone lists four languages.
     EXPECT_EQ(std::count(row.accept.begin(), row.accept.end(), ',') == 3, row.cc == "BE");

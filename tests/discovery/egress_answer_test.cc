@@ -40,15 +40,15 @@ TEST(EgressAnswer, PlainAndRejectedAnswersGiveTheExactRecord) {
       {"203.0.113.7\n", "203.0.113.7", kUsable},
       {"\n\n  203.0.113.7  \r\n", "203.0.113.7", kUsable},
       {"\r\n \t \r\n198.51.100.4\r\nsecond line\r\n", "198.51.100.4", kUsable},
-      {" 1.2 .3.4 ", "1.2 .3.4", kUsable},               // inner separators stay
-      {"\u200b1.2.3.4", "\u200b1.2.3.4", kUsable},       // zero width space is no separator
-      {"1.2.3.4\0"s, "1.2.3.4\0"s, kUsable},             // nor is NUL
-      {"1.2.3.4", "1.2.3.4", kUsable},                   // 7 characters
+      {" 1.2 .3.4 ", "1.2 .3.4", kUsable},          // inner separators stay
+      {"\u200b1.2.3.4", "\u200b1.2.3.4", kUsable},  // zero width space is no separator
+      {"1.2.3.4\0"s, "1.2.3.4\0"s, kUsable},        // nor is NUL
+      {"1.2.3.4", "1.2.3.4", kUsable},              // 7 characters
       {"localhost\n", "localhost", kUsable},
-      {longest, longest, kUsable},                       // 45 characters
+      {longest, longest, kUsable},  // 45 characters
       {"1.2.3\n", "1.2.3", kNoIp},
-      {"1.2.3.", "1.2.3.", kNoIp},                       // 6 characters
-      {longest + "0", longest + "0", kNoIp},             // 46 characters
+      {"1.2.3.", "1.2.3.", kNoIp},                          // 6 characters
+      {longest + "0", longest + "0", kNoIp},                // 46 characters
       {repeat("\u00e9", 7), repeat("\u00e9", 7), kUsable},  // characters, not bytes
       {repeat("\u00e9", 6), repeat("\u00e9", 6), kNoIp},
       {repeat("\U0001F600", 45), repeat("\U0001F600", 45), kUsable},
@@ -66,13 +66,21 @@ TEST(EgressAnswer, PlainAndRejectedAnswersGiveTheExactRecord) {
       {"{'ip':'203.0.113.7'}", "", kNoIp},
       {"\u0085{\"ip\":\"203.0.113.7\"}", "", kNoIp},  // NEL is white space, not JSON's
       {"203.0.113.7\n\xff"s, "", kNotUtf8},
-      {"\xc0\x80" "1.2.3.4"s, "", kNotUtf8},          // overlong NUL
-      {"\xe0\x80\xaf" "1.2.3.4"s, "", kNotUtf8},      // overlong solidus
-      {"\xed\xa0\x80" "1.2.3.4"s, "", kNotUtf8},      // surrogate
-      {"\xf4\x90\x80\x80" "1.2.3.4"s, "", kNotUtf8},  // above U+10FFFF
-      {"1.2.3.4\xe2\x82"s, "", kNotUtf8},             // cut sequence
-      {"1.2.3.4\x80"s, "", kNotUtf8},                 // stray continuation byte
-      {"{\"ip\":\"1.2.3.4\xa0\"}"s, "", kNotUtf8},    // Latin-1 inside JSON
+      {"\xc0\x80"
+       "1.2.3.4"s,
+       "", kNotUtf8},  // overlong NUL
+      {"\xe0\x80\xaf"
+       "1.2.3.4"s,
+       "", kNotUtf8},  // overlong solidus
+      {"\xed\xa0\x80"
+       "1.2.3.4"s,
+       "", kNotUtf8},  // surrogate
+      {"\xf4\x90\x80\x80"
+       "1.2.3.4"s,
+       "", kNotUtf8},                               // above U+10FFFF
+      {"1.2.3.4\xe2\x82"s, "", kNotUtf8},           // cut sequence
+      {"1.2.3.4\x80"s, "", kNotUtf8},               // stray continuation byte
+      {"{\"ip\":\"1.2.3.4\xa0\"}"s, "", kNotUtf8},  // Latin-1 inside JSON
   };
   // Every line break splits; tab and every space separator are trimmed.
   for (std::string br : {"\n", "\x0b", "\x0c", "\r", "\r\n", "\u0085", "\u2028", "\u2029"})
@@ -86,7 +94,7 @@ TEST(EgressAnswer, PlainAndRejectedAnswersGiveTheExactRecord) {
     SCOPED_TRACE(testing::PrintToString(row.answer));
     DiscoverResult r = classifyAnswer(row.answer, 17);
     EXPECT_EQ(r.errorCode, row.verdict == kUsable ? "" : "DISCOVERY_HTTP_ERROR");
-    EXPECT_EQ(r.message, row.verdict == kUsable  ? ""
+    EXPECT_EQ(r.message, row.verdict == kUsable ? ""
                          : row.verdict == kNoIp ? noIp(row.answer.size(), row.answer)
                                                 : "curl exit 0 but response not UTF-8");
     EXPECT_EQ(r.ip, row.ip);
@@ -140,12 +148,23 @@ TEST(EgressAnswer, JsonFieldsAreTakenByType) {
 
 TEST(EgressAnswer, CoordinatesBecomeDecimalText) {
   const std::pair<const char*, const char*> cases[] = {
-      {"48.85", "48.85"},   {"\"48.85\"", "48.85"}, {"\" 48,85 \"", " 48,85 "}, {"2", "2"},
-      {"2.0", "2"},         {"-87.25", "-87.25"},   {"-0.5", "-0.5"},           {"0", "0"},
-      {"true", "1"},        {"false", "0"},         {"1e21", "1000000000000000000000"},
-      {"1.5e-7", "0.00000015"},                     {"18446744073709551615", "18446744073709551615"},
+      {"48.85", "48.85"},
+      {"\"48.85\"", "48.85"},
+      {"\" 48,85 \"", " 48,85 "},
+      {"2", "2"},
+      {"2.0", "2"},
+      {"-87.25", "-87.25"},
+      {"-0.5", "-0.5"},
+      {"0", "0"},
+      {"true", "1"},
+      {"false", "0"},
+      {"1e21", "1000000000000000000000"},
+      {"1.5e-7", "0.00000015"},
+      {"18446744073709551615", "18446744073709551615"},
       {"-9223372036854775808", "-9223372036854775808"},
-      {"null", ""},         {"[48.85]", ""},        {"{\"v\":48.85}", ""},
+      {"null", ""},
+      {"[48.85]", ""},
+      {"{\"v\":48.85}", ""},
   };
   for (const auto& [json, text] : cases) {
     EgressAnswer a =
@@ -159,7 +178,8 @@ TEST(EgressAnswer, CoordinatesBecomeDecimalText) {
 
 TEST(EgressAnswer, OversizedAnswerIsRefusedWithTheRealSizeAndTheKeptHead) {
   DiscoverResult r = classifyOversizedAnswer("203.0.113.7\n" + repeat("x", 1000), 70000000, 8);
-  EXPECT_EQ(r.errorCode + "|" + r.ip + "|" + std::to_string(r.elapsedMs), "DISCOVERY_HTTP_ERROR||8");
+  EXPECT_EQ(r.errorCode + "|" + r.ip + "|" + std::to_string(r.elapsedMs),
+            "DISCOVERY_HTTP_ERROR||8");
   EXPECT_EQ(r.message, noIp(70000000, "203.0.113.7\n" + repeat("x", 68)));
 
   // The cut may split the last character; that alone is not an encoding fault.

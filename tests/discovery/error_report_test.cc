@@ -17,8 +17,8 @@ namespace {
 std::string withoutTimestamp(const std::string& json) {
   const std::string key = "\"ts\":\"";
   size_t at = json.find(key) + key.size();
-  EXPECT_TRUE(std::regex_match(json.substr(at, 20),
-                               std::regex(R"(\d{4}-\d{2}-\d{2}T\d{2}:\d{2}:\d{2}Z)")))
+  EXPECT_TRUE(
+      std::regex_match(json.substr(at, 20), std::regex(R"(\d{4}-\d{2}-\d{2}T\d{2}:\d{2}:\d{2}Z)")))
       << json;
   return json.substr(0, at) + "TS" + json.substr(at + 20);
 }
@@ -34,7 +34,8 @@ ErrorReport report(const char* code, const std::string& message) {
 }
 
 TEST(ErrorReportJson, WholeBytesWithAndWithoutOptionalKeys) {
-  ErrorReport unreachable = report("PROXY_UNREACHABLE", "got \"<h1>\"\r\nline\\two\ttab \x01 \u00e9");
+  ErrorReport unreachable =
+      report("PROXY_UNREACHABLE", "got \"<h1>\"\r\nline\\two\ttab \x01 \u00e9");
   unreachable.curlExitCode = 7;
   unreachable.elapsedMs = 3;
   ErrorReport missing = report("CURL_NOT_FOUND", "/usr/bin/curl missing \u2014 macOS");
@@ -50,14 +51,18 @@ TEST(ErrorReportJson, WholeBytesWithAndWithoutOptionalKeys) {
       "\"discovery_url\":\"https://geo.quillon.test/geoip?format=json\",";
   const std::string tail = "\"launcher_version\":\"0.28.0-mac\"}\n";
   const std::pair<ErrorReport, std::string> cases[] = {
-      {unreachable, head + "\"discover_proxy_ip\",\"error_code\":\"PROXY_UNREACHABLE\","
-                           "\"message\":\"got \\\"<h1>\\\"\\r\\nline\\\\two\\ttab \\u0001 \u00e9\"," +
+      {unreachable, head +
+                        "\"discover_proxy_ip\",\"error_code\":\"PROXY_UNREACHABLE\","
+                        "\"message\":\"got \\\"<h1>\\\"\\r\\nline\\\\two\\ttab \\u0001 \u00e9\"," +
                         where + "\"curl_exit_code\":7,\"elapsed_ms\":3," + tail},
-      {missing, head + "\"discover_proxy_ip\",\"error_code\":\"CURL_NOT_FOUND\","
-                       "\"message\":\"/usr/bin/curl missing \u2014 macOS\"," +
+      {missing, head +
+                    "\"discover_proxy_ip\",\"error_code\":\"CURL_NOT_FOUND\","
+                    "\"message\":\"/usr/bin/curl missing \u2014 macOS\"," +
                     where + "\"elapsed_ms\":0," + tail},
-      {bare, head + "\"s\",\"error_code\":\"INTERNAL\",\"message\":\"m\",\"curl_exit_code\":0,"
-                    "\"elapsed_ms\":-5," + tail},
+      {bare, head +
+                 "\"s\",\"error_code\":\"INTERNAL\",\"message\":\"m\",\"curl_exit_code\":0,"
+                 "\"elapsed_ms\":-5," +
+                 tail},
   };
   for (const auto& [r, bytes] : cases) EXPECT_EQ(withoutTimestamp(errorReportJSON(r)), bytes);
 }

@@ -42,8 +42,8 @@ void checkRecord(std::string_view bytes, const DiscoverResult& r) {
     size_t length = scalarCount(r.ip);
     require(length < kMinIpChars || length > kMaxIpChars);
   }
-  for (const std::string* field : {&r.ip, &r.message, &r.countryCode, &r.timezone, &r.latitude,
-                                   &r.longitude})
+  for (const std::string* field :
+       {&r.ip, &r.message, &r.countryCode, &r.timezone, &r.latitude, &r.longitude})
     require(isStrictUtf8(*field));
 }
 

@@ -20,7 +20,9 @@ std::string proxy(const std::string& port, const std::string& login = "") {
   return "socks5://" + login + "127.0.0.1:" + env(port.c_str());
 }
 
-std::string geo(const std::string& path) { return "https://" + primaryEndpointHost() + path; }
+std::string geo(const std::string& path) {
+  return "https://" + primaryEndpointHost() + path;
+}
 
 std::string noIp(size_t bytes, const std::string& head) {
   return "curl exit 0 but no usable IP in response \u2014 got " + std::to_string(bytes) +

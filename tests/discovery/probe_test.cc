@@ -72,11 +72,16 @@ TEST_F(ProbeTest, ExitStatusesAndSignalsMapToTheirCodes) {
     const char* code;
   };
   const Case cases[] = {
-      {"exit 1", 1, "INTERNAL"},         {"exit 6", 6, "INTERNAL"},
-      {"exit 7", 7, "PROXY_UNREACHABLE"}, {"exit 28", 28, "PROXY_TIMEOUT"},
-      {"exit 35", 35, "INTERNAL"},       {"exit 56", 56, "PROXY_AUTH_FAILED"},
-      {"exit 67", 67, "PROXY_AUTH_FAILED"}, {"exit 97", 97, "INTERNAL"},
-      {"exit 255", 255, "INTERNAL"},     {"kill -KILL $$", 9, "INTERNAL"},
+      {"exit 1", 1, "INTERNAL"},
+      {"exit 6", 6, "INTERNAL"},
+      {"exit 7", 7, "PROXY_UNREACHABLE"},
+      {"exit 28", 28, "PROXY_TIMEOUT"},
+      {"exit 35", 35, "INTERNAL"},
+      {"exit 56", 56, "PROXY_AUTH_FAILED"},
+      {"exit 67", 67, "PROXY_AUTH_FAILED"},
+      {"exit 97", 97, "INTERNAL"},
+      {"exit 255", 255, "INTERNAL"},
+      {"kill -KILL $$", 9, "INTERNAL"},
       // SIGBUS is 7, the same number as curl's "failed to connect".
       {"ulimit -c 0; kill -BUS $$", 7, "INTERNAL"},
   };
@@ -98,7 +103,8 @@ TEST_F(ProbeTest, ExitStatusesAndSignalsMapToTheirCodes) {
 TEST_F(ProbeTest, OutputOfAnySizeNeitherBlocksNorOutlivesTheTool) {
   std::string pidFile = dir_ / "grandchild";
   const std::string megabytes = "head -c 8000000 /dev/zero | tr '\\0' ";
-  const std::string noIp = "curl exit 0 but no usable IP in response \u2014 got 70000012 bytes, head: \"";
+  const std::string noIp =
+      "curl exit 0 but no usable IP in response \u2014 got 70000012 bytes, head: \"";
   const std::string cases[][3] = {
       {megabytes + "e >&2; echo 203.0.113.7; " + megabytes + "o; " + megabytes + "e >&2",
        "203.0.113.7", ""},
@@ -123,7 +129,9 @@ TEST_F(ProbeTest, FailuresBeforeTheToolRunsHaveFixedRecords) {
   chmod(plain.c_str(), 0644);
   std::string tool = executable("ran-tool", "#!/bin/sh\n: >'" + dir_.path() + "/ran'\n");
   std::string badInterpreter = executable("bad-interpreter", "#!/nonexistent/interpreter\n");
-  std::string notAProgram = executable("not-a-program", "\x7f" "ELF but not really\n");
+  std::string notAProgram = executable("not-a-program",
+                                       "\x7f"
+                                       "ELF but not really\n");
   const char* scheme =
       "proxy-server is not socks5://\u2026 \u2014 launcher does not handle other schemes";
   const char* missing = "/usr/bin/curl missing \u2014 macOS always ships it; environment is broken";

@@ -32,7 +32,9 @@ using BadConfigTest = LauncherProcessTest;
 TEST_F(BadConfigTest, UnusableFileInTheUserDataDirectoryGivesDefaults) {
   std::string profile = path("profile");
   std::string config = profile + "/command-line.json";
-  auto bytes = [&config](std::string content) { return [&config, content] { writeFile(config, content); }; };
+  auto bytes = [&config](std::string content) {
+    return [&config, content] { writeFile(config, content); };
+  };
   const size_t kMiB = 1024 * 1024, kDeep = 1000000;
   struct Case {
     const char* name;
@@ -42,7 +44,8 @@ TEST_F(BadConfigTest, UnusableFileInTheUserDataDirectoryGivesDefaults) {
   const Case cases[] = {
       {"well-formed (control)", bytes(kApplied), true},
       {"exactly 8 MiB", bytes(paddedConfig(8 * kMiB)), true},
-      {"a dangling link: the per-user file counts", [&] { fs::create_symlink(path("nowhere"), config); }, true},
+      {"a dangling link: the per-user file counts",
+       [&] { fs::create_symlink(path("nowhere"), config); }, true},
       {"unclosed", bytes(R"({"start-page":"https://applied.test/")"), false},
       {"trailing text", bytes(std::string(kApplied) + " trailing"), false},
       {"empty", bytes(""), false},
@@ -52,7 +55,8 @@ TEST_F(BadConfigTest, UnusableFileInTheUserDataDirectoryGivesDefaults) {
       {"8 MiB and one byte", bytes(paddedConfig(8 * kMiB + 1)), false},
       {"a million nested arrays", bytes(repeat("[", kDeep) + repeat("]", kDeep)), false},
       {"keys beside a million nested objects",
-       bytes(R"({"start-page":"https://applied.test/","d":)" + repeat("{\"a\":", kDeep) + "1" + repeat("}", kDeep + 1)),
+       bytes(R"({"start-page":"https://applied.test/","d":)" + repeat("{\"a\":", kDeep) + "1" +
+             repeat("}", kDeep + 1)),
        false},
       {"a FIFO nobody writes to", [&] { mkfifo(config.c_str(), 0644); }, false},
       {"a directory", [&] { fs::create_directories(config + "/inside"); }, false},
@@ -68,8 +72,8 @@ TEST_F(BadConfigTest, UnusableFileInTheUserDataDirectoryGivesDefaults) {
     EXPECT_FALSE(run.process.timedOut) << "the launcher hung";
     ASSERT_NO_FATAL_FAILURE(expectQuietSuccess(run));
     std::string startPage = c.applied ? "https://applied.test/" : "chrome://version";
-    EXPECT_EQ(run.engine->argv,
-              expectedEngineArgv(engine_, {"--user-data-dir=" + profile}, defaultExtraSwitches(startPage)));
+    EXPECT_EQ(run.engine->argv, expectedEngineArgv(engine_, {"--user-data-dir=" + profile},
+                                                   defaultExtraSwitches(startPage)));
     EXPECT_EQ(exists(profile + "/Default/Current Tabs"), !c.applied);
   }
 }

@@ -26,19 +26,27 @@ bool nextItem(const std::string& text, size_t& at, std::string& key, std::string
 }
 
 bool addItem(EngineRecord& r, const std::string& key, const std::string& value) {
-  if (key == "arg") r.argv.push_back(value);
-  else if (key == "env") r.env.push_back(value);
-  else if (key == "pid") return toNumber(value, r.pid);
-  else if (key == "ppid") return toNumber(value, r.ppid);
-  else if (key == "sid") return toNumber(value, r.sid);
-  else if (key == "sigblk") return toNumber(value, r.blockedSignals, 16);
-  else if (key == "sigign") return toNumber(value, r.ignoredSignals, 16);
+  if (key == "arg")
+    r.argv.push_back(value);
+  else if (key == "env")
+    r.env.push_back(value);
+  else if (key == "pid")
+    return toNumber(value, r.pid);
+  else if (key == "ppid")
+    return toNumber(value, r.ppid);
+  else if (key == "sid")
+    return toNumber(value, r.sid);
+  else if (key == "sigblk")
+    return toNumber(value, r.blockedSignals, 16);
+  else if (key == "sigign")
+    return toNumber(value, r.ignoredSignals, 16);
   else if (key == "fd") {
     size_t space = value.find(' ');
     int fd = -1;
     if (space == std::string::npos || !toNumber(value.substr(0, space), fd)) return false;
     r.fds[fd] = value.substr(space + 1);
-  } else return false;
+  } else
+    return false;
   return true;
 }
 

@@ -27,6 +27,8 @@ struct EngineRecord {
 std::optional<EngineRecord> parseEngineRecord(const std::string& text);
 
 // The bit of a signal in the SigBlk/SigIgn masks.
-inline uint64_t signalBit(int sig) { return uint64_t{1} << (sig - 1); }
+inline uint64_t signalBit(int sig) {
+  return uint64_t{1} << (sig - 1);
+}
 
 }  // namespace quillon::test

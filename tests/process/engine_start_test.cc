@@ -17,9 +17,16 @@ using EngineStartTest = LauncherProcessTest;
 TEST_F(EngineStartTest, PassThroughArgumentsComeFirstUnchangedAndInOrder) {
   std::string profile = path("profile");
   const std::vector<std::string> args = {
-      "--lang=de", "--user-data-dir=" + profile, "plain words with  spaces", "", "line one\nline two\n",
-      "non-ASCII: \xc3\xa9\xe6\x97\xa5\xf0\x9f\x98\x80", "\xff\xfe not UTF-8",
-      "--user-data-dir=" + path("second"), "--hide-crash-restore-bubble", "chrome://version",
+      "--lang=de",
+      "--user-data-dir=" + profile,
+      "plain words with  spaces",
+      "",
+      "line one\nline two\n",
+      "non-ASCII: \xc3\xa9\xe6\x97\xa5\xf0\x9f\x98\x80",
+      "\xff\xfe not UTF-8",
+      "--user-data-dir=" + path("second"),
+      "--hide-crash-restore-bubble",
+      "chrome://version",
   };
   for (const auto& given : {std::vector<std::string>{}, args}) {
     Launch run = launch(given);
@@ -37,15 +44,19 @@ TEST_F(EngineStartTest, EngineAndWebglProfilesAreFoundBesideTheLauncher) {
   std::string copy = path("app/bin/quillon-launcher");
   std::filesystem::create_directories(path("app/bin"));
   std::filesystem::copy_file(launcher_, copy);
-  std::string bundled = std::filesystem::canonical(path("app/bin")).string() +
-                        "/Contents/Frameworks/Quillon Browser Engine.app/Contents/MacOS/Quillon Browser Engine";
-  writeFile(path("app/share/quillon/quillon-webgl-profiles.json"),
-            R"({"profiles":{"gpu":{"_note":"skipped","webgl-vendor":"A","webgl-antialiasing":true}}})");
-  writeFile(path("app/bin/quillon-webgl-profiles.json"), R"({"profiles":{"gpu":{"webgl-vendor":"B"}}})");
+  std::string bundled =
+      std::filesystem::canonical(path("app/bin")).string() +
+      "/Contents/Frameworks/Quillon Browser Engine.app/Contents/MacOS/Quillon Browser Engine";
+  writeFile(
+      path("app/share/quillon/quillon-webgl-profiles.json"),
+      R"({"profiles":{"gpu":{"_note":"skipped","webgl-vendor":"A","webgl-antialiasing":true}}})");
+  writeFile(path("app/bin/quillon-webgl-profiles.json"),
+            R"({"profiles":{"gpu":{"webgl-vendor":"B"}}})");
   writeFile(userConfig(), R"({"webgl-profile":"gpu"})");
   std::vector<std::string> extra = defaultExtraSwitches();
   extra.insert(extra.begin(), {"--webgl-vendor=A", "--webgl-antialiasing=1"});
-  for (std::optional<std::string> value : {std::optional<std::string>(), std::optional<std::string>("")}) {
+  for (std::optional<std::string> value :
+       {std::optional<std::string>(), std::optional<std::string>("")}) {
     SCOPED_TRACE(value ? "empty QUILLON_ENGINE_BIN" : "no QUILLON_ENGINE_BIN");
     setEnv("QUILLON_ENGINE_BIN", value);
     std::filesystem::remove(bundled);
@@ -84,7 +95,8 @@ TEST_F(EngineStartTest, EngineInheritsExactlyTheLaunchersDescriptors) {
   // A configuration, a profile to clean and a report make the launcher open
   // files of its own.
   std::string profile = path("profile");
-  writeFile(profile + "/command-line.json", R"({"start-page":"about:blank","granular-storage-reset":{"all":true}})");
+  writeFile(profile + "/command-line.json",
+            R"({"start-page":"about:blank","granular-storage-reset":{"all":true}})");
   writeFile(profile + "/Default/Cookies", "c");
   Launch run = launch({"--user-data-dir=" + profile}, {.inheritedFds = {{fd, 7}}});
   close(fd);
@@ -107,7 +119,8 @@ TEST_F(EngineStartTest, EngineInheritsTheLaunchersSignalMaskAndIgnoredSignals) {
       {{}, {}},
   };
   for (const auto& [blocked, ignored] : cases) {
-    SCOPED_TRACE(testing::PrintToString(blocked) + " blocked, " + testing::PrintToString(ignored) + " ignored");
+    SCOPED_TRACE(testing::PrintToString(blocked) + " blocked, " + testing::PrintToString(ignored) +
+                 " ignored");
     Launch run = launch({}, {.blockedSignals = blocked, .ignoredSignals = ignored});
     ASSERT_NO_FATAL_FAILURE(expectQuietSuccess(run));
     uint64_t blockedBits = 0, ignoredBits = 0;

@@ -30,10 +30,12 @@ TEST_F(FatalLaunchTest, UnusableEngineGivesOneLineAndTheReportIsStillWritten) {
   chmod(path("garbage").c_str(), 0755);
   const std::string notFound = "[quillon-launcher] Engine binary not found:\n";
   const std::pair<std::string, std::string> cases[] = {
-      {path("dir with space/\xc3\xa9ngine"), notFound + path("dir with space/\xc3\xa9ngine") + "\n"},
+      {path("dir with space/\xc3\xa9ngine"),
+       notFound + path("dir with space/\xc3\xa9ngine") + "\n"},
       {path("engine-dir"), notFound + path("engine-dir") + "\n"},
       {path("not-executable"), notFound + path("not-executable") + "\n"},
-      {path("garbage"), "[quillon-launcher] Engine spawn failed: posix_spawn failed (errno 8): Exec format error\n"},
+      {path("garbage"),
+       "[quillon-launcher] Engine spawn failed: posix_spawn failed (errno 8): Exec format error\n"},
   };
   std::string report = path("profile/.quillon-launcher-result.json");
   for (const auto& [engine, line] : cases) {
@@ -63,7 +65,8 @@ TEST_F(FatalLaunchTest, OnlyAutomaticValuesThroughASocks5ProxyRefuseTheLaunch) {
   const std::pair<const char*, bool> cases[] = {
       {R"({"auto-timezone":true,"proxy-server":"socks5://127.0.0.1:9"})", true},
       {R"({"webrtc-no-leak":true,"proxy-server":"socks5://user:pw@127.0.0.1:9"})", true},
-      {R"({"auto-lang":true,"lang":"de","chrome-command-line":{"--proxy-server":"socks5://127.0.0.1:9"}})", true},
+      {R"({"auto-lang":true,"lang":"de","chrome-command-line":{"--proxy-server":"socks5://127.0.0.1:9"}})",
+       true},
       {R"({"auto-timezone":true,"proxy-server":"SOCKS5://127.0.0.1:9"})", false},
       {R"({"auto-timezone":true,"proxy-server":"socks5h://127.0.0.1:9"})", false},
       {R"({"auto-timezone":true,"proxy-server":"http://127.0.0.1:9"})", false},
@@ -74,7 +77,8 @@ TEST_F(FatalLaunchTest, OnlyAutomaticValuesThroughASocks5ProxyRefuseTheLaunch) {
   for (const auto& [config, refused] : cases) {
     SCOPED_TRACE(config);
     writeFile(profile + "/Default/Current Tabs", "tabs");
-    writeFile(profile + "/command-line.json", std::string(config).insert(1, R"("start-page":"a",)"));
+    writeFile(profile + "/command-line.json",
+              std::string(config).insert(1, R"("start-page":"a",)"));
     Launch run = launch({"--user-data-dir=" + profile});
     if (refused) {
       expectFatal(run, run.err);

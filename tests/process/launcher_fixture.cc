@@ -1,8 +1,8 @@
 #include "launcher_fixture.h"
 
 #include <fcntl.h>
-#include <sys/prctl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -14,11 +14,13 @@ namespace {
 
 // Files outside every profile that no launch may touch.
 const char* const kOutsideFiles[] = {
-    "outside/keep.txt", "outside/Cookies", "outside/Sessions/a", "outside/Network/Cookies",
-    "outside/IndexedDB/db", "outside/Default/Current Tabs",
+    "outside/keep.txt",        "outside/Cookies",      "outside/Sessions/a",
+    "outside/Network/Cookies", "outside/IndexedDB/db", "outside/Default/Current Tabs",
 };
 
-int openOutput(const std::string& path) { return open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644); }
+int openOutput(const std::string& path) {
+  return open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+}
 
 }  // namespace
 
@@ -30,11 +32,8 @@ void LauncherProcessTest::SetUp() {
   std::filesystem::create_directories(tmp_ / "xdg");
   for (const char* file : kOutsideFiles) writeFile(tmp_ / file, "keep");
   env_ = {
-      "HOME=" + (tmp_ / "home"),
-      "XDG_CONFIG_HOME=" + (tmp_ / "xdg"),
-      "PATH=/usr/bin:/bin",
-      "QUILLON_ENGINE_BIN=" + engine_,
-      "QUILLON_TEST_RECORD=" + record_,
+      "HOME=" + (tmp_ / "home"),       "XDG_CONFIG_HOME=" + (tmp_ / "xdg"), "PATH=/usr/bin:/bin",
+      "QUILLON_ENGINE_BIN=" + engine_, "QUILLON_TEST_RECORD=" + record_,
   };
 }
 
@@ -83,15 +82,21 @@ void expectQuietSuccess(const Launch& run) {
 }
 
 std::vector<std::string> defaultExtraSwitches(const std::string& startPage) {
-  double gib = static_cast<double>(sysconf(_SC_PHYS_PAGES)) * static_cast<double>(sysconf(_SC_PAGESIZE)) /
-               (1024.0 * 1024.0 * 1024.0);
-  const char* bucket = gib >= 24 ? "32" : gib >= 12 ? "16" : gib >= 6 ? "8" : gib >= 3 ? "4" : gib >= 1.5 ? "2" : "1";
+  double gib = static_cast<double>(sysconf(_SC_PHYS_PAGES)) *
+               static_cast<double>(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0 * 1024.0);
+  const char* bucket = gib >= 24    ? "32"
+                       : gib >= 12  ? "16"
+                       : gib >= 6   ? "8"
+                       : gib >= 3   ? "4"
+                       : gib >= 1.5 ? "2"
+                                    : "1";
   return {std::string("--device-memory=") + bucket,
           "--hardware-concurrency=" + std::to_string(sysconf(_SC_NPROCESSORS_ONLN)),
           "--speech-voices-preset=stock-chrome-mac", startPage};
 }
 
-std::vector<std::string> expectedEngineArgv(const std::string& engine, const std::vector<std::string>& args,
+std::vector<std::string> expectedEngineArgv(const std::string& engine,
+                                            const std::vector<std::string>& args,
                                             const std::vector<std::string>& extra) {
   std::vector<std::string> argv{engine};
   argv.insert(argv.end(), args.begin(), args.end());

@@ -52,9 +52,9 @@ void expectQuietSuccess(const Launch& run);
 std::vector<std::string> defaultExtraSwitches(const std::string& startPage = "chrome://version");
 
 // engine path, launcher arguments, extra switches, the three fixed switches.
-std::vector<std::string> expectedEngineArgv(const std::string& engine,
-                                            const std::vector<std::string>& args,
-                                            const std::vector<std::string>& extra = defaultExtraSwitches());
+std::vector<std::string> expectedEngineArgv(
+    const std::string& engine, const std::vector<std::string>& args,
+    const std::vector<std::string>& extra = defaultExtraSwitches());
 
 // The whole "passthrough" report line; the timestamp is matched by pattern.
 bool isPassthroughReport(const std::string& bytes);

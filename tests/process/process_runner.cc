@@ -33,10 +33,12 @@ std::vector<char*> cBlock(std::vector<std::string>& strings) {
 
 // The child side of runProcess: only async-signal-safe calls until exec.
 // Every descriptor from 3 on is closed at exec, except the targets of dup2.
-[[noreturn]] void becomeProcess(const ProcessSetup& setup, char** argv, char** envp, const sigset_t& mask) {
+[[noreturn]] void becomeProcess(const ProcessSetup& setup, char** argv, char** envp,
+                                const sigset_t& mask) {
   close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
   int devnull = open("/dev/null", O_RDONLY | O_CLOEXEC);
-  if (dup2(devnull, 0) < 0 || dup2(setup.standardOutput, 1) < 0 || dup2(setup.standardError, 2) < 0) _exit(126);
+  if (dup2(devnull, 0) < 0 || dup2(setup.standardOutput, 1) < 0 || dup2(setup.standardError, 2) < 0)
+    _exit(126);
   for (const auto& [from, to] : setup.inheritedFds)
     if ((from == to ? fcntl(to, F_SETFD, 0) : dup2(from, to)) < 0) _exit(126);
   for (int sig = 1; sig < NSIG; ++sig) {
@@ -48,7 +50,8 @@ std::vector<char*> cBlock(std::vector<std::string>& strings) {
   }
   sigprocmask(SIG_SETMASK, &mask, nullptr);
   if (!setup.cwd.empty() && chdir(setup.cwd.c_str()) != 0) _exit(126);
-  if (!setup.holdAtExitUntil.empty() && ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0) _exit(126);
+  if (!setup.holdAtExitUntil.empty() && ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0)
+    _exit(126);
   execve(setup.program.c_str(), argv, envp);
   _exit(127);
 }
@@ -58,7 +61,8 @@ std::vector<char*> cBlock(std::vector<std::string>& strings) {
 void resumeTraced(const ProcessSetup& setup, pid_t pid, int status, bool& optionsSet) {
   long signal = 0;
   if (!optionsSet && WSTOPSIG(status) == SIGTRAP) {
-    ptrace(PTRACE_SETOPTIONS, pid, nullptr, reinterpret_cast<void*>(PTRACE_O_TRACEEXIT | PTRACE_O_EXITKILL));
+    ptrace(PTRACE_SETOPTIONS, pid, nullptr,
+           reinterpret_cast<void*>(PTRACE_O_TRACEEXIT | PTRACE_O_EXITKILL));
     optionsSet = true;
   } else if (status >> 8 == (SIGTRAP | (PTRACE_EVENT_EXIT << 8))) {
     waitForFile(setup.holdAtExitUntil, Millis(10000));

@@ -14,18 +14,18 @@ namespace quillon::test {
 using Millis = std::chrono::milliseconds;
 
 struct ProcessSetup {
-  std::string program{};               // run verbatim, no search path
-  std::vector<std::string> argv{};     // argv[0] included
-  std::vector<std::string> env{};      // the whole environment, "NAME=value"
-  std::string cwd{};                   // empty: the test's own
-  int standardOutput = -1;             // open descriptors for 1 and 2;
-  int standardError = -1;              // standard input is /dev/null
+  std::string program{};                            // run verbatim, no search path
+  std::vector<std::string> argv{};                  // argv[0] included
+  std::vector<std::string> env{};                   // the whole environment, "NAME=value"
+  std::string cwd{};                                // empty: the test's own
+  int standardOutput = -1;                          // open descriptors for 1 and 2;
+  int standardError = -1;                           // standard input is /dev/null
   std::vector<std::pair<int, int>> inheritedFds{};  // (open descriptor, number in the child)
-  std::vector<int> blockedSignals{};   // the child's signal mask
-  std::vector<int> ignoredSignals{};   // ignored in the child; every other one is default
-  std::string holdAtExitUntil{};       // set: traced, and held at its exit (before its
-                                       // children pass to another parent) until this file exists
-  Millis timeout{20000};               // then the process is killed
+  std::vector<int> blockedSignals{};                // the child's signal mask
+  std::vector<int> ignoredSignals{};  // ignored in the child; every other one is default
+  std::string holdAtExitUntil{};      // set: traced, and held at its exit (before its
+                                      // children pass to another parent) until this file exists
+  Millis timeout{20000};              // then the process is killed
 };
 
 struct ProcessOutcome {

@@ -27,7 +27,9 @@ static void item(const char* key, const char* bytes, size_t n) {
   record[used++] = '\n';
 }
 
-static void text(const char* key, const char* value) { item(key, value, strlen(value)); }
+static void text(const char* key, const char* value) {
+  item(key, value, strlen(value));
+}
 
 static void number(const char* key, long long value) {
   char digits[32];

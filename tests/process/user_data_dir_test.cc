@@ -19,13 +19,22 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const char* kReport = "/.quillon-launcher-result.json";
-constexpr const char* kEverything = R"({"close-previous-tabs":true,"granular-storage-reset":{"all":true}})";
+constexpr const char* kEverything =
+    R"({"close-previous-tabs":true,"granular-storage-reset":{"all":true}})";
 
 // Items of a used profile, relative to the user data directory.
 const std::vector<std::string> kProfileItems = {
-    "Local State", "ShaderCache/data_0", "Default/Preferences", "Default/Current Tabs",
-    "Default/Last Session", "Default/Sessions/Tabs_1", "Default/Sessions-keep", "Default/Cookies",
-    "Default/Network/Cookies", "Default/Network/Trust Tokens", "Default/IndexedDB/db/LOG",
+    "Local State",
+    "ShaderCache/data_0",
+    "Default/Preferences",
+    "Default/Current Tabs",
+    "Default/Last Session",
+    "Default/Sessions/Tabs_1",
+    "Default/Sessions-keep",
+    "Default/Cookies",
+    "Default/Network/Cookies",
+    "Default/Network/Trust Tokens",
+    "Default/IndexedDB/db/LOG",
     "Profile 1/Current Tabs",
 };
 const std::set<std::string> kSessionItems = {"Default/Current Tabs", "Default/Last Session",
@@ -96,7 +105,8 @@ TEST_F(UserDataDirTest, ReportGoesToTheUserDataDirectoryElseThePerUserFolder) {
       {{}, "relative/xdg", homeReport},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE((c.args.empty() ? "" : c.args[0]) + " XDG_CONFIG_HOME=" + c.xdg.value_or("<unset>"));
+    SCOPED_TRACE((c.args.empty() ? "" : c.args[0]) +
+                 " XDG_CONFIG_HOME=" + c.xdg.value_or("<unset>"));
     setEnv("XDG_CONFIG_HOME", c.xdg);
     for (const char* dir : {"new", "xdg/Quillon", "home/.config"}) fs::remove_all(path(dir));
     writeFile(userConfig(), kEverything);
@@ -120,16 +130,16 @@ TEST_F(UserDataDirTest, UnusableReportLocationLeavesEverythingAloneAndTheLaunchG
   writeFile(path("profile") + kReport + "/inside", "kept");
   writeFile(path("read-only") + kReport, "old report\n");
   ReadOnlyDirectory readOnly(path("read-only"));
-  const std::string cases[][2] = {  // user data dir, XDG_CONFIG_HOME
-      {path("a-file"), path("xdg")},
-      {path("a-file/profile"), path("xdg")},
+  const std::string cases[][2] = {
+      // user data dir, XDG_CONFIG_HOME
+      {path("a-file"), path("xdg")},  {path("a-file/profile"), path("xdg")},
       {path("profile"), path("xdg")},  // a directory at the report path
-      {"", path("a-file")},
-      {path("read-only"), path("xdg")},
+      {"", path("a-file")},           {path("read-only"), path("xdg")},
   };
   for (const auto& [dir, xdg] : cases) {
     SCOPED_TRACE(dir + " XDG_CONFIG_HOME=" + xdg);
-    if (dir == path("read-only") && !readOnly.effective()) GTEST_SKIP() << "cannot make a directory read-only here";
+    if (dir == path("read-only") && !readOnly.effective())
+      GTEST_SKIP() << "cannot make a directory read-only here";
     setEnv("XDG_CONFIG_HOME", xdg);
     ASSERT_NO_FATAL_FAILURE(expectQuietSuccess(launch({"--user-data-dir=" + dir})));
     EXPECT_EQ(readFile(path("a-file")), "plain file");
@@ -151,11 +161,13 @@ TEST_F(UserDataDirTest, StartPageClearsThePreviousTabsAndOnlyWhatIsAskedForGoes)
   for (const auto& [profile, cwd, arg] : cases) {
     SCOPED_TRACE(arg);
     populate(profile);
-    writeFile(profile + "/command-line.json",
-              R"({"close-previous-tabs":false,"start-page":"https://start.test/","granular-storage-reset":{"cookies":1}})");
+    writeFile(
+        profile + "/command-line.json",
+        R"({"close-previous-tabs":false,"start-page":"https://start.test/","granular-storage-reset":{"cookies":1}})");
     Launch run = launch({arg}, {.cwd = cwd});
     ASSERT_NO_FATAL_FAILURE(expectQuietSuccess(run));
-    EXPECT_EQ(run.engine->argv, expectedEngineArgv(engine_, {arg}, defaultExtraSwitches("https://start.test/")));
+    EXPECT_EQ(run.engine->argv,
+              expectedEngineArgv(engine_, {arg}, defaultExtraSwitches("https://start.test/")));
     std::set<std::string> gone = kSessionItems;
     gone.insert(kCookieItems.begin(), kCookieItems.end());
     EXPECT_EQ(deleted(profile), gone);
@@ -168,8 +180,10 @@ TEST_F(UserDataDirTest, LinksInTheProfileAreNotFollowedOut) {
   std::string profile = path("profile");
   populate(profile);
   const std::pair<const char*, const char*> links[] = {
-      {"/Default/Network", "outside/Network"}, {"/Default/IndexedDB", "outside/IndexedDB"},
-      {"/Default/Sessions", "outside/Sessions"}, {"/Default/Cookies", "outside/Cookies"},
+      {"/Default/Network", "outside/Network"},
+      {"/Default/IndexedDB", "outside/IndexedDB"},
+      {"/Default/Sessions", "outside/Sessions"},
+      {"/Default/Cookies", "outside/Cookies"},
       {"/ShaderCache", "outside"},
   };
   for (const auto& [link, target] : links) {
@@ -185,7 +199,8 @@ TEST_F(UserDataDirTest, LinksInTheProfileAreNotFollowedOut) {
   }
   // The links to items go; what they point at stays (checked after every
   // test), and a linked directory on the way is not entered.
-  for (const char* link : {"/Default/IndexedDB", "/Default/Sessions", "/Default/Cookies", "/ShaderCache"})
+  for (const char* link :
+       {"/Default/IndexedDB", "/Default/Sessions", "/Default/Cookies", "/ShaderCache"})
     EXPECT_FALSE(fs::is_symlink(profile + link)) << link;
   EXPECT_TRUE(fs::is_symlink(profile + "/Default/Network"));
   EXPECT_EQ(readFile(profile + "/Default/Preferences"), "Default/Preferences");

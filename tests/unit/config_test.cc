@@ -14,7 +14,9 @@ namespace {
 using test::TempDir;
 using test::writeFile;
 
-OverlayKeys overlayOf(std::string_view text) { return overlayFromConfig(Json::parse(text)); }
+OverlayKeys overlayOf(std::string_view text) {
+  return overlayFromConfig(Json::parse(text));
+}
 
 TEST(UserDataDirFromArgs, FirstExactPrefixWins) {
   EXPECT_EQ(userDataDirFromArgs({}), std::nullopt);
@@ -62,14 +64,16 @@ TEST(Overlay, DefaultsForEmptyObject) {
 }
 
 TEST(Overlay, ProxyFallsBackToChromeCommandLine) {
-  EXPECT_EQ(overlayOf(R"({"proxy-server":5,"chrome-command-line":{"--proxy-server":"socks5://h:1"}})")
-                .proxyServer,
-            "socks5://h:1");
-  EXPECT_EQ(overlayOf(R"({"proxy-server":"","chrome-command-line":["--proxy-server"]})").proxyServer,
-            "");
-  EXPECT_EQ(overlayOf(R"({"proxy-server":" socks5://a:1 ","chrome-command-line":{"--proxy-server":"x"}})")
-                .proxyServer,
-            " socks5://a:1 ");
+  EXPECT_EQ(
+      overlayOf(R"({"proxy-server":5,"chrome-command-line":{"--proxy-server":"socks5://h:1"}})")
+          .proxyServer,
+      "socks5://h:1");
+  EXPECT_EQ(
+      overlayOf(R"({"proxy-server":"","chrome-command-line":["--proxy-server"]})").proxyServer, "");
+  EXPECT_EQ(
+      overlayOf(R"({"proxy-server":" socks5://a:1 ","chrome-command-line":{"--proxy-server":"x"}})")
+          .proxyServer,
+      " socks5://a:1 ");
 }
 
 TEST(Overlay, PresenceFlagsIgnoreValues) {
@@ -101,8 +105,8 @@ TEST(Overlay, StartPageForcesClosePreviousTabs) {
 TEST(Overlay, GranularStorageResetTakesBooleansAndNumbersOnly) {
   OverlayKeys o = overlayOf(R"({"granular-storage-reset":{"cookies":true,"indexeddb":0,
     "local_storage":"true","websql":null,"all":2,"Cookies":false}})");
-  std::map<std::string, bool> expected{{"cookies", true}, {"indexeddb", false}, {"all", true},
-                                       {"Cookies", false}};
+  std::map<std::string, bool> expected{
+      {"cookies", true}, {"indexeddb", false}, {"all", true}, {"Cookies", false}};
   EXPECT_EQ(o.granularStorageReset, expected);
   EXPECT_TRUE(overlayOf(R"({"granular-storage-reset":["cookies"]})").granularStorageReset.empty());
 }
@@ -136,7 +140,8 @@ TEST(LoadOverlay, UnusableFilesGiveDefaults) {
   writeFile(path, "\xEF\xBB\xBF" + valid);  // a byte-order mark is tolerated
   EXPECT_TRUE(loadOverlay(path).autoGeo);
 
-  std::string nested = "{\"auto-geo\":true,\"deep\":" + std::string(200, '[') + std::string(200, ']') + "}";
+  std::string nested =
+      "{\"auto-geo\":true,\"deep\":" + std::string(200, '[') + std::string(200, ']') + "}";
   writeFile(path, nested);
   EXPECT_TRUE(loadOverlay(path).autoGeo) << "ordinary nesting is read";
 }

@@ -15,17 +15,32 @@ using test::exists;
 using test::writeFile;
 
 // Every item hygiene knows, plus bystanders that must survive.
-const std::vector<std::string> kProfileItems = {
-    "Default/Current Tabs", "Default/Current Session", "Default/Last Tabs",
-    "Default/Last Session", "Default/Sessions/Session_1", "Default/Cookies",
-    "Default/Cookies-journal", "Default/Network/Cookies", "Default/Network/Cookies-journal",
-    "Default/File System/000/p", "Default/IndexedDB/x.leveldb/1", "Default/Local Storage/leveldb/1",
-    "ShaderCache/data_0", "GraphiteDawnCache/data_0", "Default/GPUCache/data_0",
-    "Default/databases/db", "Default/Service Worker/ScriptCache/1",
-    "Default/Service Worker/CacheStorage/c", "Default/InterestGroups",
-    "Default/Shared Storage", "Default/Shared Storage-journal", "Default/StorageBuckets/b",
-    "Default/Bookmarks", "Default/Preferences", "Default/Network/Network Persistent State",
-    "Local State"};
+const std::vector<std::string> kProfileItems = {"Default/Current Tabs",
+                                                "Default/Current Session",
+                                                "Default/Last Tabs",
+                                                "Default/Last Session",
+                                                "Default/Sessions/Session_1",
+                                                "Default/Cookies",
+                                                "Default/Cookies-journal",
+                                                "Default/Network/Cookies",
+                                                "Default/Network/Cookies-journal",
+                                                "Default/File System/000/p",
+                                                "Default/IndexedDB/x.leveldb/1",
+                                                "Default/Local Storage/leveldb/1",
+                                                "ShaderCache/data_0",
+                                                "GraphiteDawnCache/data_0",
+                                                "Default/GPUCache/data_0",
+                                                "Default/databases/db",
+                                                "Default/Service Worker/ScriptCache/1",
+                                                "Default/Service Worker/CacheStorage/c",
+                                                "Default/InterestGroups",
+                                                "Default/Shared Storage",
+                                                "Default/Shared Storage-journal",
+                                                "Default/StorageBuckets/b",
+                                                "Default/Bookmarks",
+                                                "Default/Preferences",
+                                                "Default/Network/Network Persistent State",
+                                                "Local State"};
 
 class Hygiene : public ::testing::Test {
  protected:
@@ -46,9 +61,9 @@ class Hygiene : public ::testing::Test {
 
 TEST_F(Hygiene, ClearPreviousTabsTakesTheSessionItemsOnly) {
   clearPreviousTabs(udd.path());
-  EXPECT_EQ(removed(), (std::vector<std::string>{
-                           "Default/Current Tabs", "Default/Current Session", "Default/Last Tabs",
-                           "Default/Last Session", "Default/Sessions/Session_1"}));
+  EXPECT_EQ(removed(), (std::vector<std::string>{"Default/Current Tabs", "Default/Current Session",
+                                                 "Default/Last Tabs", "Default/Last Session",
+                                                 "Default/Sessions/Session_1"}));
   EXPECT_FALSE(exists(udd / "Default/Sessions"));
   clearPreviousTabs(udd.path());  // nothing left to delete: quiet
 }

@@ -108,14 +108,14 @@ TEST(DiscoverySwitchList, FullOrder) {
   o.webrtcNoLeak = true;
   ResolvedPersona r{"203.0.113.7", "48.85", "2.35", "fr-FR", "fr-FR,fr;q=0.9,en;q=0.8",
                     "Europe/Paris"};
-  EXPECT_EQ(discoverySwitchList(o, r, {"--webgl-a=1"}, kMachine),
-            (SwitchList{"--webgl-a=1", "--webrtc-fake-public-ip=203.0.113.7",
-                        "--force-webrtc-ip-handling-policy=default",
-                        "--timezone-override=Europe/Paris", "--lang=fr-FR",
-                        "--accept-language=fr-FR,fr;q=0.9,en;q=0.8", "--geo-lat=48.85",
-                        "--geo-lng=2.35", "--geo-accuracy=100", "--device-memory=8",
-                        "--hardware-concurrency=4", "--speech-voices-preset=stock-chrome-mac",
-                        "chrome://version"}));
+  EXPECT_EQ(
+      discoverySwitchList(o, r, {"--webgl-a=1"}, kMachine),
+      (SwitchList{"--webgl-a=1", "--webrtc-fake-public-ip=203.0.113.7",
+                  "--force-webrtc-ip-handling-policy=default", "--timezone-override=Europe/Paris",
+                  "--lang=fr-FR", "--accept-language=fr-FR,fr;q=0.9,en;q=0.8", "--geo-lat=48.85",
+                  "--geo-lng=2.35", "--geo-accuracy=100", "--device-memory=8",
+                  "--hardware-concurrency=4", "--speech-voices-preset=stock-chrome-mac",
+                  "chrome://version"}));
 }
 
 TEST(DiscoverySwitchList, EmptyValuesAddNothing) {
@@ -136,8 +136,8 @@ TEST(EngineArguments, PathArgumentsSwitchesThenFixedTrailers) {
                 "/e", "chrome://version", "--hide-crash-restore-bubble",
                 "--disable-features=PasswordManagerOnboarding,AutofillEnableAccountWalletStorage",
                 "--disable-save-password-bubble"}));
-  auto argv = engineArguments("/e", {"--lang=de", "--user-data-dir=/u", "--hide-crash-restore-bubble"},
-                              {"--lang=fr", "x"});
+  auto argv = engineArguments(
+      "/e", {"--lang=de", "--user-data-dir=/u", "--hide-crash-restore-bubble"}, {"--lang=fr", "x"});
   EXPECT_EQ(std::vector<std::string>(argv.begin(), argv.begin() + 6),
             (std::vector<std::string>{"/e", "--lang=de", "--user-data-dir=/u",
                                       "--hide-crash-restore-bubble", "--lang=fr", "x"}));
@@ -172,7 +172,8 @@ TEST(SpawnEngine, ExecFailureIsPosixSpawnError) {
   } catch (const SpawnError& e) {
     EXPECT_EQ(e.kind(), SpawnError::Kind::posixSpawn);
     EXPECT_EQ(e.code(), ENOEXEC);
-    EXPECT_EQ(fatalMessage(e), "Engine spawn failed: posix_spawn failed (errno 8): Exec format error");
+    EXPECT_EQ(fatalMessage(e),
+              "Engine spawn failed: posix_spawn failed (errno 8): Exec format error");
   }
 }
 

@@ -29,17 +29,21 @@ std::string withoutTimestamp(const std::string& json) {
 
 TEST(JsonEscape, EscapesOnlyWhatJsonNeeds) {
   EXPECT_EQ(jsonEscape("a\"b\\c\nd\re\tf"), "a\\\"b\\\\c\\nd\\re\\tf");
-  EXPECT_EQ(jsonEscape(std::string("\x01\x08\x0c\x1b\x1f", 5)), "\\u0001\\u0008\\u000c\\u001b\\u001f");
+  EXPECT_EQ(jsonEscape(std::string("\x01\x08\x0c\x1b\x1f", 5)),
+            "\\u0001\\u0008\\u000c\\u001b\\u001f");
   EXPECT_EQ(jsonEscape(std::string("nul\0x", 5)), "nul\\u0000x");
   EXPECT_EQ(jsonEscape("/\x7f"), "/\x7f");
-  EXPECT_EQ(jsonEscape("caf\xC3\xA9 \xF0\x9F\x98\x80 \xE2\x80\x94"), "caf\xC3\xA9 \xF0\x9F\x98\x80 \xE2\x80\x94");
+  EXPECT_EQ(jsonEscape("caf\xC3\xA9 \xF0\x9F\x98\x80 \xE2\x80\x94"),
+            "caf\xC3\xA9 \xF0\x9F\x98\x80 \xE2\x80\x94");
 }
 
 TEST(JsonEscape, InvalidUtf8BecomesReplacementCharacter) {
   const std::string fffd = "\xEF\xBF\xBD";
-  EXPECT_EQ(jsonEscape("a\xff" "b"), "a" + fffd + "b");
-  EXPECT_EQ(jsonEscape("\xC3"), fffd);                  // truncated sequence
-  EXPECT_EQ(jsonEscape("\xC0\xAF"), fffd + fffd);       // overlong form
+  EXPECT_EQ(jsonEscape("a\xff"
+                       "b"),
+            "a" + fffd + "b");
+  EXPECT_EQ(jsonEscape("\xC3"), fffd);                        // truncated sequence
+  EXPECT_EQ(jsonEscape("\xC0\xAF"), fffd + fffd);             // overlong form
   EXPECT_EQ(jsonEscape("\xED\xA0\x80"), fffd + fffd + fffd);  // surrogate
 }
 
@@ -69,9 +73,19 @@ TEST(ResultReportJSON, PassthroughBytes) {
 }
 
 TEST(ResultReportJSON, EveryFieldInItsPlace) {
-  ResultReport r{"blocked", "203.0.113.7", "de", "quillon", "Europe/Berlin", -12,
-                 "52.5", "13.4", "de-DE", "de-DE,de;q=0.9", "PROXY_BLOCKED",
-                 "say \"hi\"\n\\ \x01 \xC3\xA9", "v"};
+  ResultReport r{"blocked",
+                 "203.0.113.7",
+                 "de",
+                 "quillon",
+                 "Europe/Berlin",
+                 -12,
+                 "52.5",
+                 "13.4",
+                 "de-DE",
+                 "de-DE,de;q=0.9",
+                 "PROXY_BLOCKED",
+                 "say \"hi\"\n\\ \x01 \xC3\xA9",
+                 "v"};
   EXPECT_EQ(withoutTimestamp(resultReportJSON(r)),
             "{\"schema\":1,\"ts\":TS,\"status\":\"blocked\",\"ip\":\"203.0.113.7\","
             "\"timezone\":\"Europe/Berlin\",\"country_code\":\"de\",\"lat\":\"52.5\","
@@ -86,7 +100,8 @@ TEST(ReportPath, UserDataDirElsePerUserFolder) {
   unsetenv("XDG_CONFIG_HOME");
   EXPECT_EQ(resultReportPath(std::string("/u/d")), "/u/d/.quillon-launcher-result.json");
   EXPECT_EQ(resultReportPath(std::string("rel")), "rel/.quillon-launcher-result.json");
-  EXPECT_EQ(resultReportPath(std::string("")), home / ".config/Quillon/.quillon-launcher-result.json");
+  EXPECT_EQ(resultReportPath(std::string("")),
+            home / ".config/Quillon/.quillon-launcher-result.json");
   EXPECT_EQ(resultReportPath(std::nullopt), home / ".config/Quillon/.quillon-launcher-result.json");
 }
 

@@ -7,18 +7,9 @@
 
 namespace quillon {
 
-std::optional<std::string> locateWebglProfiles(const std::string& launcherDir,
-                                               const std::string& programPath) {
-  if (!launcherDir.empty()) {
-    std::string installed =
-        joinPath(launcherDir, std::string("../share/quillon/") + kWebglProfilesName);
-    if (pathExists(installed)) return installed;
-  }
-  std::string beside = joinPath(parentPath(programPath), kWebglProfilesName);
-  if (pathExists(beside)) return beside;
-  return std::nullopt;
-}
+namespace {
 
+// A profile member's value as switch text ("" when it yields no switch).
 std::string webglSwitchValue(const Json& value) {
   if (value.is_string()) return value.get<std::string>();
   if (value.is_boolean()) return value.get<bool>() ? "1" : "0";
@@ -43,6 +34,21 @@ std::string webglSwitchValue(const Json& value) {
   }
   return "";
 }
+
+}  // namespace
+
+std::optional<std::string> locateWebglProfiles(const std::string& launcherDir,
+                                               const std::string& programPath) {
+  if (!launcherDir.empty()) {
+    std::string installed =
+        joinPath(launcherDir, std::string("../share/quillon/") + kWebglProfilesName);
+    if (pathExists(installed)) return installed;
+  }
+  std::string beside = joinPath(parentPath(programPath), kWebglProfilesName);
+  if (pathExists(beside)) return beside;
+  return std::nullopt;
+}
+
 
 std::vector<std::string> webglProfileSwitches(const std::string& profileName,
                                               const std::optional<std::string>& profilesPath) {

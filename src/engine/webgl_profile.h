@@ -23,7 +23,4 @@ std::optional<std::string> locateWebglProfiles(const std::string& launcherDir,
 std::vector<std::string> webglProfileSwitches(const std::string& profileName,
                                               const std::optional<std::string>& profilesPath);
 
-// A profile member's value as switch text ("" when it yields no switch).
-std::string webglSwitchValue(const Json& value);
-
 }  // namespace quillon

@@ -49,7 +49,6 @@ std::optional<std::string> locateWebglProfiles(const std::string& launcherDir,
   return std::nullopt;
 }
 
-
 std::vector<std::string> webglProfileSwitches(const std::string& profileName,
                                               const std::optional<std::string>& profilesPath) {
   std::vector<std::string> switches;

@@ -7,6 +7,19 @@
 
 namespace quillon {
 
+namespace {
+
+FatalAlert& fatalAlert() {
+  static FatalAlert alert;
+  return alert;
+}
+
+}  // namespace
+
+void setFatalAlert(FatalAlert alert) {
+  fatalAlert() = std::move(alert);
+}
+
 std::string fatalMessage(const SpawnError& error) {
   if (error.kind() == SpawnError::Kind::engineMissing)
     return "Engine binary not found:\n" + error.enginePath();
@@ -18,8 +31,7 @@ void fatalLaunchError(const std::string& message) {
   // lost, but the launcher must still end with status 1, not by SIGPIPE.
   signal(SIGPIPE, SIG_IGN);
   writeStandardError("[quillon-launcher] " + message + "\n");
-  // Where a display and the window module are available, the critical alert
-  // is shown here before exiting; without them the line is the whole report.
+  if (fatalAlert()) fatalAlert()(message);
   exit(1);
 }
 

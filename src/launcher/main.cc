@@ -4,10 +4,20 @@
 #include "launcher/fatal.h"
 #include "launcher/launch_decision.h"
 #include "launcher/startup.h"
+#include "launcher/window_handoff.h"
 
 int main(int argc, char** argv) {
   quillon::LaunchInputs in = quillon::startUp(argc, argv);
+  quillon::setFatalAlert([&in](const std::string& message) {
+    quillon::alertThroughCompanion(in.launcherDir, message);
+  });
   if (quillon::takesDiscoveryPath(in.overlay)) {
+    // With a display the desktop companion runs the launch and shows the
+    // progress window; it finds the engine from this launcher's directory.
+    if (quillon::hasDisplayEnvironment()) {
+      if (std::optional<std::string> companion = quillon::findCompanion(in.launcherDir))
+        quillon::handOffToCompanion(*companion, argc, argv, in.launcherDir);
+    }
     // Proxy discovery needs the progress window and the discovery runner,
     // which this build does not have yet. Starting the engine without the
     // persona's network values could expose the real address, so refuse.

@@ -8,9 +8,13 @@
 namespace quillon {
 
 LaunchInputs startUp(int argc, char** argv) {
+  return startUp(argc, argv, launcherDirectory());
+}
+
+LaunchInputs startUp(int argc, char** argv, const std::string& launcherDir) {
   LaunchInputs in;
   in.programPath = argc > 0 && argv[0] ? argv[0] : "";
-  in.launcherDir = launcherDirectory();
+  in.launcherDir = launcherDir;
   in.engineBinary = locateEngine(environmentValue("QUILLON_ENGINE_BIN"), in.launcherDir);
   for (int i = 1; i < argc; ++i) in.passThroughArgs.emplace_back(argv[i]);
   in.userDataDir = userDataDirFromArgs(in.passThroughArgs);

@@ -21,4 +21,8 @@ struct LaunchInputs {
 
 LaunchInputs startUp(int argc, char** argv);
 
+// The same for a process that runs on the launcher's behalf from elsewhere
+// (the desktop companion): the launcher's directory is given.
+LaunchInputs startUp(int argc, char** argv, const std::string& launcherDir);
+
 }  // namespace quillon

@@ -1,0 +1,73 @@
+#include "ui/display_check.h"
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <QLibraryInfo>
+#include <QtGlobal>
+#include <cstring>
+#include <filesystem>
+
+#include <xcb/xcb.h>
+
+#include "platform/paths.h"
+#include "platform/process_info.h"
+
+namespace quillon {
+
+namespace {
+
+bool isSet(const std::optional<std::string>& value) {
+  return value && !value->empty();
+}
+
+bool xServerAnswers() {
+  xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+  bool ok = xcb_connection_has_error(connection) == 0;
+  xcb_disconnect(connection);
+  return ok;
+}
+
+// Connects to the compositor's socket: WAYLAND_DISPLAY as an absolute path,
+// or a name in XDG_RUNTIME_DIR.
+bool compositorAnswers(const std::string& display) {
+  std::string path = display;
+  if (!path.starts_with('/')) {
+    std::optional<std::string> runtime = environmentValue("XDG_RUNTIME_DIR");
+    if (!isSet(runtime)) return false;
+    path = joinPath(*runtime, display);
+  }
+  sockaddr_un address{};
+  if (path.size() >= sizeof address.sun_path) return false;
+  address.sun_family = AF_UNIX;
+  memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  close(fd);
+  return ok;
+}
+
+bool hasWaylandPlugin() {
+  std::string plugins = QLibraryInfo::path(QLibraryInfo::PluginsPath).toStdString();
+  std::error_code ignored;
+  return std::filesystem::exists(plugins + "/platforms/libqwayland-generic.so", ignored);
+}
+
+void dropMessage(QtMsgType, const QMessageLogContext&, const QString&) {}
+
+}  // namespace
+
+std::optional<std::string> reachableDisplayPlatform() {
+  if (isSet(environmentValue("DISPLAY")) && xServerAnswers()) return "xcb";
+  std::optional<std::string> wayland = environmentValue("WAYLAND_DISPLAY");
+  if (isSet(wayland) && hasWaylandPlugin() && compositorAnswers(*wayland)) return "wayland";
+  return std::nullopt;
+}
+
+void silenceQtMessages() {
+  qInstallMessageHandler(dropMessage);
+}
+
+}  // namespace quillon

@@ -1,0 +1,69 @@
+// quillon-launcher-window: the launcher's desktop companion. The static
+// launcher hands it a discovery launch when there is a display (first
+// argument "--quillon-launch-from=DIR", removed before anything else reads
+// the arguments), and runs it with "--quillon-alert MESSAGE" to show the
+// fatal alert. It never writes to standard output or error itself.
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include <QApplication>
+
+#include "config/json_read.h"
+#include "launcher/direct_launch.h"
+#include "launcher/discovery_launch.h"
+#include "launcher/fatal.h"
+#include "launcher/launch_decision.h"
+#include "launcher/launcher_delegate.h"
+#include "launcher/startup.h"
+#include "launcher/window_handoff.h"
+#include "ui/critical_alert.h"
+#include "ui/display_check.h"
+#include "ui/qt_main_queue.h"
+#include "ui/qt_progress_window.h"
+
+namespace {
+
+using namespace quillon;
+
+// Qt's own arguments: never the user's, which belong to the engine.
+QApplication& startQt(const std::string& platform) {
+  static std::string name = kCompanionName, option = "-platform", value = platform;
+  static char* argv[] = {name.data(), option.data(), value.data(), nullptr};
+  static int argc = 3;
+  static QApplication app(argc, argv);
+  return app;
+}
+
+[[noreturn]] void runWindowLaunch(const LaunchInputs& in, const std::string& platform) {
+  startQt(platform);
+  setFatalAlert(showCriticalAlert);
+  if (!takesDiscoveryPath(in.overlay)) runDirectLaunch(in);
+  static QtProgressWindow window(defaultSplashSteps(), readJsonObjectFile(in.launchConfigPath));
+  static QtMainQueue queue;
+  static LauncherDelegate delegate(in, window, queue, realDiscoverySeams());
+  delegate.startLauncher();
+  queue.run();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  silenceQtMessages();
+  if (argc == 3 && argv[1] == kAlertArgument) {
+    if (std::optional<std::string> platform = reachableDisplayPlatform()) {
+      startQt(*platform);
+      showCriticalAlert(argv[2]);
+    }
+    return 1;
+  }
+  if (argc < 2 || !std::string_view(argv[1]).starts_with(kLaunchFromPrefix)) return 2;
+
+  // The launcher's argv[0] takes the place of the launch-from argument.
+  std::string launcherDir = argv[1] + kLaunchFromPrefix.size();
+  argv[1] = argv[0];
+  LaunchInputs in = startUp(argc - 1, argv + 1, launcherDir);
+  std::optional<std::string> platform = reachableDisplayPlatform();
+  if (!platform) runDiscoveryLaunch(in);  // the display went away: no window
+  runWindowLaunch(in, *platform);
+}

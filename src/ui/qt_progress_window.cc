@@ -3,12 +3,16 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFontDatabase>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QScreen>
 #include <QThread>
 #include <QWidget>
 
 #include <cstdlib>
+#include <cstring>
+
+#include <xcb/xcb.h>
 
 #include "ui/summary.h"
 
@@ -59,6 +63,27 @@ void setStatusText(QLabel* label, const std::string& status) {
   QString text = QString::fromStdString(status);
   label->setToolTip(text);
   label->setText(label->fontMetrics().elidedText(text, Qt::ElideMiddle, label->width()));
+}
+
+xcb_atom_t internAtom(xcb_connection_t* connection, const char* name) {
+  xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
+      connection, xcb_intern_atom(connection, 0, static_cast<uint16_t>(strlen(name)), name),
+      nullptr);
+  xcb_atom_t atom = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+  free(reply);
+  return atom;
+}
+
+// Asks an X11 desktop to leave the window out of its taskbar and pager. Qt
+// has no flag for it; the state is set before the window is first mapped.
+void skipTaskbarOnX11(QWidget* window) {
+  auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+  if (!x11 || !x11->connection()) return;
+  xcb_connection_t* connection = x11->connection();
+  xcb_atom_t states[] = {internAtom(connection, "_NET_WM_STATE_SKIP_TASKBAR"),
+                         internAtom(connection, "_NET_WM_STATE_SKIP_PAGER")};
+  xcb_change_property(connection, XCB_PROP_MODE_APPEND, static_cast<xcb_window_t>(window->winId()),
+                      internAtom(connection, "_NET_WM_STATE"), XCB_ATOM_ATOM, 32, 2, states);
 }
 
 }  // namespace
@@ -142,6 +167,7 @@ QtProgressWindow::QtProgressWindow(std::vector<SplashStep> steps,
 QtProgressWindow::~QtProgressWindow() = default;
 
 void QtProgressWindow::show() {
+  if (!window_->isVisible()) skipTaskbarOnX11(window_.get());
   window_->show();
   window_->raise();
   window_->activateWindow();

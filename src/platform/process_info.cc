@@ -14,10 +14,24 @@ std::optional<std::string> environmentValue(const char* name) {
   return std::string(value);
 }
 
+namespace {
+
+std::optional<std::vector<std::string>>& keptEnvironment() {
+  static std::optional<std::vector<std::string>> kept;
+  return kept;
+}
+
+}  // namespace
+
 std::vector<std::string> environmentBlock() {
+  if (keptEnvironment()) return *keptEnvironment();
   std::vector<std::string> block;
   for (char** entry = environ; entry && *entry; ++entry) block.emplace_back(*entry);
   return block;
+}
+
+void keepEnvironment() {
+  keptEnvironment() = environmentBlock();
 }
 
 uint64_t physicalMemoryBytes() {

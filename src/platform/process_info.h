@@ -11,8 +11,14 @@ namespace quillon {
 // The value of an environment variable, absent when it is not set.
 std::optional<std::string> environmentValue(const char* name);
 
-// The whole environment as "NAME=value" strings, exactly as this process got it.
+// The whole environment as "NAME=value" strings, exactly as this process got it
+// (as it was at keepEnvironment, once that has been called).
 std::vector<std::string> environmentBlock();
+
+// Keeps the environment as it is now for environmentBlock, so that libraries
+// that change it later (a toolkit drops DESKTOP_STARTUP_ID) change nothing
+// that a child receives.
+void keepEnvironment();
 
 // Installed physical memory in bytes; 0 when the platform cannot tell.
 uint64_t physicalMemoryBytes();

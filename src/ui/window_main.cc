@@ -17,6 +17,7 @@
 #include "launcher/launcher_delegate.h"
 #include "launcher/startup.h"
 #include "launcher/window_handoff.h"
+#include "platform/process_info.h"
 #include "ui/critical_alert.h"
 #include "ui/display_check.h"
 #include "ui/qt_main_queue.h"
@@ -49,6 +50,8 @@ QApplication& startQt(const std::string& platform) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The engine gets the environment the launcher was given; Qt changes it.
+  keepEnvironment();
   silenceQtMessages();
   if (argc == 3 && argv[1] == kAlertArgument) {
     if (std::optional<std::string> platform = reachableDisplayPlatform()) {

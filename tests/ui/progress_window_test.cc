@@ -3,12 +3,16 @@
 // and colours of the step states.
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFontInfo>
 #include <QLabel>
+#include <QMessageBox>
+#include <QTimer>
 #include <QWidget>
 
+#include "ui/critical_alert.h"
 #include "ui/qt_progress_window.h"
 
 namespace quillon {
@@ -178,6 +182,26 @@ TEST(ProgressWindow, ClosingIsReportedAndHidingIsNot) {
   window.show();
   window.widget()->close();
   EXPECT_EQ(closed, 1);
+}
+
+TEST(CriticalAlert, ShowsTheMessageAsPlainTextWithOneOkButton) {
+  QStringList texts;
+  QStringList buttons;
+  QTimer::singleShot(0, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box) return;
+    for (QLabel* label : box->findChildren<QLabel*>())
+      if (!label->text().isEmpty() && label->textFormat() == Qt::PlainText) texts << label->text();
+    for (QAbstractButton* button : box->buttons()) buttons << button->text();
+    EXPECT_EQ(box->icon(), QMessageBox::Critical);
+    box->accept();
+  });
+  showCriticalAlert("Engine binary not found:\n/opt/<b>q</b>/engine");
+  texts.sort();
+  EXPECT_EQ(texts, QStringList({"Engine binary not found:\n/opt/<b>q</b>/engine\n\nReinstall "
+                                "Quillon Browser to fix this.",
+                                "Quillon Browser couldn't launch"}));
+  EXPECT_EQ(buttons, QStringList{"OK"});
 }
 
 }  // namespace

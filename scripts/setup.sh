@@ -7,9 +7,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 mode=${1:-}
 
-build_packages=(cmake make g++ nlohmann-json3-dev)
+build_packages=(cmake make g++ nlohmann-json3-dev qt6-base-dev libxcb1-dev pkg-config)
+# The progress window's platform plugins and fonts (its glyphs need Symbola).
+desktop_packages=(qt6-qpa-plugins fonts-dejavu-core fonts-symbola)
 test_packages=(libgtest-dev curl microsocks openssl python3 iproute2 util-linux mount procps
-               clang libclang-rt-14-dev)
+               clang libclang-rt-14-dev xvfb xauth)
 
 install_missing() {
   local missing=()
@@ -28,13 +30,13 @@ jobs=$(nproc 2>/dev/null || echo 2)
 
 case "$mode" in
   demo)
-    install_missing "${build_packages[@]}" procps
+    install_missing "${build_packages[@]}" "${desktop_packages[@]}" procps
     cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DQUILLON_BUILD_TESTS=OFF -DQUILLON_BUILD_BENCH=OFF
     cmake --build build -j "$jobs"
     exec bash scripts/demo.sh
     ;;
   test)
-    install_missing "${build_packages[@]}" "${test_packages[@]}"
+    install_missing "${build_packages[@]}" "${desktop_packages[@]}" "${test_packages[@]}"
     cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
     cmake --build build -j "$jobs"
     (cd build && ctest --output-on-failure -j "$jobs")

@@ -7,7 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 if [[ -z ${QUILLON_SCREENSHOTS_DISPLAY:-} ]]; then
-  exec xvfb-run -a -s "-screen 0 1280x800x24 -nolisten tcp" \
+  exec xvfb-run -a -s "-screen 0 1280x800x24 -nolisten tcp -noreset" \
     env QUILLON_SCREENSHOTS_DISPLAY=1 bash "$0" "$@"
 fi
 

@@ -1,7 +1,8 @@
 #include "launcher/fatal.h"
 
+#include <unistd.h>
+
 #include <csignal>
-#include <cstdlib>
 
 #include "platform/files.h"
 
@@ -32,7 +33,9 @@ void fatalLaunchError(const std::string& message) {
   signal(SIGPIPE, SIG_IGN);
   writeStandardError("[quillon-launcher] " + message + "\n");
   if (fatalAlert()) fatalAlert()(message);
-  exit(1);
+  // No destructors: a toolkit torn down at exit can hang, and the discovery
+  // thread may still be running.
+  _exit(1);
 }
 
 }  // namespace quillon

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QSpacerItem>
+#include <QTimer>
 
 namespace quillon {
 
@@ -29,9 +30,12 @@ void showCriticalAlert(const std::string& message) {
                   grid->rowCount(), 0, 1, grid->columnCount());
   box.button(QMessageBox::Ok)->setText("OK");
   box.setWindowFlag(Qt::WindowStaysOnTopHint);
-  box.show();
-  box.raise();
-  box.activateWindow();
+  // In front once it is on screen; showing it before exec would map it once
+  // without and once with its modality.
+  QTimer::singleShot(0, &box, [&box] {
+    box.raise();
+    box.activateWindow();
+  });
   box.exec();
 }
 

@@ -2,7 +2,7 @@
 
 #include <QApplication>
 
-#include <cstdlib>
+#include <unistd.h>
 
 namespace quillon {
 
@@ -14,7 +14,7 @@ void QtMainQueue::run() {
   // The launch always ends inside a task; an event loop that stops anyway
   // ends the process as a finished launch would.
   QApplication::exec();
-  exit(0);
+  _exit(0);
 }
 
 }  // namespace quillon

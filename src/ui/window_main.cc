@@ -3,6 +3,8 @@
 // argument "--quillon-launch-from=DIR", removed before anything else reads
 // the arguments), and runs it with "--quillon-alert MESSAGE" to show the
 // fatal alert. It never writes to standard output or error itself.
+#include <unistd.h>
+
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -58,7 +60,7 @@ int main(int argc, char** argv) {
       startQt(*platform);
       showCriticalAlert(argv[2]);
     }
-    return 1;
+    _exit(1);  // without tearing Qt down, which can hang at exit
   }
   if (argc < 2 || !std::string_view(argv[1]).starts_with(kLaunchFromPrefix)) return 2;
 

@@ -5,7 +5,6 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QCloseEvent>
 #include <QFontInfo>
 #include <QLabel>
 #include <QMessageBox>
@@ -163,25 +162,6 @@ TEST(ProgressWindow, StepsBeyondTheRowsChangeNothingAndLongStatusesAreCutInTheMi
   EXPECT_TRUE(QString::fromStdString(status).startsWith(shown.left(cut)));
   EXPECT_TRUE(QString::fromStdString(status).endsWith(shown.mid(cut + 1)));
   EXPECT_GT(shown.mid(cut + 1).size(), 4) << "the end of the text stays visible";
-}
-
-TEST(ProgressWindow, ClosingIsReportedAndHidingIsNot) {
-  QtProgressWindow window(defaultSplashSteps(), std::nullopt);
-  int closed = 0;
-  window.setCloseHandler([&] { ++closed; });
-  window.show();
-  EXPECT_TRUE(window.isOnScreen());
-  Qt::WindowFlags flags = window.widget()->windowFlags();
-  EXPECT_TRUE(flags.testFlag(Qt::WindowStaysOnTopHint));
-  EXPECT_TRUE(flags.testFlag(Qt::WindowCloseButtonHint));
-  EXPECT_FALSE(flags.testAnyFlags(Qt::WindowMinMaxButtonsHint));
-  EXPECT_EQ(window.widget()->windowTitle(), QString::fromUtf8("Preparing Quillon Browser\u2026"));
-  window.hide();
-  EXPECT_FALSE(window.isOnScreen());
-  EXPECT_EQ(closed, 0);
-  window.show();
-  window.widget()->close();
-  EXPECT_EQ(closed, 1);
 }
 
 TEST(CriticalAlert, ShowsTheMessageAsPlainTextWithOneOkButton) {

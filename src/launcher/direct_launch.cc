@@ -26,13 +26,19 @@ void runDirectLaunch(const LaunchInputs& in) {
     webgl = webglProfileSwitches(in.overlay.webglProfile,
                                  locateWebglProfiles(in.launcherDir, in.programPath));
   SwitchList extra = directSwitchList(in.overlay, webgl, currentMachineFacts());
+  std::vector<std::string> environment;
+  if (in.engineKind == EngineKind::chromium) {
+    ChromiumPersona persona = chromiumPersona(in.overlay, ResolvedPersona{});
+    extra.insert(extra.end(), persona.switches.begin(), persona.switches.end());
+    environment = std::move(persona.environment);
+  }
 
   ResultReport report;
   report.status = "passthrough";
   writeReportFile(report, resultReportPath(in.userDataDir));
 
   try {
-    spawnEngine(in.engineBinary, in.passThroughArgs, extra);
+    spawnEngine(in.engineBinary, in.passThroughArgs, extra, environment);
   } catch (const SpawnError& error) {
     fatalLaunchError(fatalMessage(error));
   }

@@ -7,6 +7,7 @@
 
 int main(int argc, char** argv) {
   quillon::LaunchInputs in = quillon::startUp(argc, argv);
+  if (auto refusal = quillon::launchRefusal(in)) quillon::fatalLaunchError(*refusal);
   if (quillon::takesDiscoveryPath(in.overlay)) {
     // Proxy discovery needs the progress window and the discovery runner,
     // which this build does not have yet. Starting the engine without the

@@ -1,5 +1,7 @@
 #include "discovery/country_lang.h"
 
+#include <utility>
+
 namespace quillon {
 
 const std::vector<CountryLang>& countryLanguages() {
@@ -44,6 +46,33 @@ const std::vector<CountryLang>& countryLanguages() {
       {"EG", "ar-EG", "ar-EG,ar;q=0.9,en;q=0.8"},
   };
   return rows;
+}
+
+std::string upperCased(std::string_view code) {
+  static const std::pair<std::string_view, std::string_view> kToAscii[] = {
+      {"\u0131", "I"},  {"\u017F", "S"},  {"\u00DF", "SS"},  {"\uFB00", "FF"}, {"\uFB01", "FI"},
+      {"\uFB02", "FL"}, {"\uFB03", "FFI"}, {"\uFB04", "FFL"}, {"\uFB05", "ST"}, {"\uFB06", "ST"}};
+  std::string out;
+  out.reserve(code.size());
+  for (size_t i = 0; i < code.size();) {
+    char c = code[i];
+    if (c >= 'a' && c <= 'z') {
+      out.push_back(static_cast<char>(c - 'a' + 'A'));
+      ++i;
+      continue;
+    }
+    bool mapped = false;
+    for (const auto& [lower, upper] : kToAscii) {
+      if (code.substr(i, lower.size()) == lower) {
+        out.append(upper);
+        i += lower.size();
+        mapped = true;
+        break;
+      }
+    }
+    if (!mapped) out.push_back(code[i++]);
+  }
+  return out;
 }
 
 std::optional<CountryLang> lookupCountryLang(std::string_view cc) {

@@ -2,6 +2,8 @@
 
 #include <exception>
 #include <new>
+#include <optional>
+#include <string_view>
 #include <vector>
 
 #include "discovery/egress_answer.h"
@@ -21,10 +23,71 @@ DiscoverResult failure(const char* code, std::string message) {
   return result;
 }
 
-std::vector<std::string> curlArguments(const std::string& proxyServer,
-                                       const std::string& endpointURL) {
-  std::string proxy = "socks5h://" + proxyServer.substr(kSocks5.size());
-  return {"--max-time", "10", "-sS", "-x", proxy, endpointURL};
+// The proxy for curl's command line: "socks5h://" and the configured text
+// after "socks5://" without its user name and password, which go to curl
+// through its standard input instead (see curlConfig).
+struct CurlProxy {
+  std::string url;
+  std::optional<std::string> login;  // "user:password", percent-decoded
+};
+
+std::string percentDecoded(std::string_view text) {
+  auto hex = [](char c) -> int {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+  };
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size() && hex(text[i + 1]) >= 0 && hex(text[i + 2]) >= 0) {
+      out.push_back(static_cast<char>(hex(text[i + 1]) * 16 + hex(text[i + 2])));
+      i += 2;
+    } else {
+      out.push_back(text[i]);
+    }
+  }
+  return out;
+}
+
+CurlProxy curlProxy(const std::string& proxyServer) {
+  std::string_view rest = std::string_view(proxyServer).substr(kSocks5.size());
+  std::string_view authority = rest.substr(0, rest.find_first_of("/?#"));
+  size_t at = authority.rfind('@');
+  if (at == std::string_view::npos) return {"socks5h://" + std::string(rest), std::nullopt};
+  std::string_view userinfo = authority.substr(0, at);
+  std::string url = "socks5h://" + std::string(rest.substr(at + 1));
+  if (userinfo.empty()) return {url, std::nullopt};
+  size_t colon = userinfo.find(':');
+  std::string login = percentDecoded(userinfo.substr(0, colon)) + ":";
+  if (colon != std::string_view::npos) login += percentDecoded(userinfo.substr(colon + 1));
+  return {url, login};
+}
+
+// A curl configuration that gives the proxy login, as a quoted value.
+std::string curlConfig(const std::string& login) {
+  std::string quoted;
+  for (char c : login) {
+    switch (c) {
+      case '\\': quoted += "\\\\"; break;
+      case '"': quoted += "\\\""; break;
+      case '\n': quoted += "\\n"; break;
+      case '\r': quoted += "\\r"; break;
+      case '\t': quoted += "\\t"; break;
+      case '\v': quoted += "\\v"; break;
+      default: quoted.push_back(c);
+    }
+  }
+  return "proxy-user = \"" + quoted + "\"\n";
+}
+
+// curl reads no configuration file of the user's (-q) and honours no
+// no-proxy setting: the request always goes through the persona's proxy.
+std::vector<std::string> curlArguments(const CurlProxy& proxy, const std::string& endpointURL) {
+  std::vector<std::string> args = {"-q", "--max-time", "10", "-sS", "--noproxy", "", "-x", proxy.url};
+  if (proxy.login) args.insert(args.end(), {"-K", "-"});
+  args.push_back(endpointURL);
+  return args;
 }
 
 DiscoverResult statusFailure(const ChildRun& run, const std::string& proxyServer,
@@ -32,7 +95,7 @@ DiscoverResult statusFailure(const ChildRun& run, const std::string& proxyServer
   // A tool killed by a signal has said nothing about the proxy: whatever the
   // signal's number, that is an internal failure.
   DiscoverResult result =
-      failure(run.signalled ? kErrorInternal : errorCodeForCurlStatus(run.status),
+      failure(run.signalled ? kErrorInternal : errorCodeForCurlRun(run.status, run.errorOutput),
               "curl exit " + std::to_string(run.status) + " against " + endpointURL + " via " +
                   proxyServer + " after " + std::to_string(run.elapsedMs) + " ms");
   result.curlExitCode = run.status;
@@ -45,7 +108,10 @@ DiscoverResult probe(const std::string& proxyServer, const std::string& endpoint
   if (proxyServer.compare(0, kSocks5.size(), kSocks5) != 0)
     return failure(kErrorInternal, kSchemeMessage);
   if (!isExecutableFile(curlPath)) return failure(kErrorCurlNotFound, kCurlMissingMessage);
-  ChildRun run = runChild(curlPath, curlArguments(proxyServer, endpointURL));
+  CurlProxy proxy = curlProxy(proxyServer);
+  std::optional<std::string> config;
+  if (proxy.login) config = curlConfig(*proxy.login);
+  ChildRun run = runChild(curlPath, curlArguments(proxy, endpointURL), kMaxChildOutputBytes, config);
   if (!run.launched || !run.exited)
     return failure(kErrorInternal, "Process.run(curl) failed: " + run.launchError);
   if (run.signalled || run.status != 0) return statusFailure(run, proxyServer, endpointURL);
@@ -80,6 +146,17 @@ const char* errorCodeForCurlStatus(int64_t status) {
     default:
       return kErrorInternal;
   }
+}
+
+const char* errorCodeForCurlRun(int64_t status, std::string_view errorOutput) {
+  // curl reports a SOCKS5 login that the proxy refuses like a target that
+  // the proxy cannot reach; only its error line tells them apart.
+  if (status == 97 && (errorOutput.find("User was rejected by the SOCKS5 server") !=
+                           std::string_view::npos ||
+                       errorOutput.find("No authentication method was acceptable") !=
+                           std::string_view::npos))
+    return kErrorProxyAuthFailed;
+  return errorCodeForCurlStatus(status);
 }
 
 DiscoverResult probeEgress(const std::string& proxyServer, const std::string& endpointURL,

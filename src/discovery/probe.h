@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "discovery/discover_result.h"
 
@@ -16,12 +17,18 @@ inline constexpr const char* kCurlMissingMessage =
     "/usr/bin/curl missing \u2014 macOS always ships it; environment is broken";
 
 // Runs curlPath (any tool that honours curl's command line, output and exit
-// statuses) as: --max-time 10 -sS -x socks5h://<proxy after "socks5://"> URL.
-// Blocks until the tool ends; never throws.
+// statuses) as: -q --max-time 10 -sS --noproxy "" -x socks5h://<proxy after
+// "socks5://", without user and password> [-K -] URL. A user name and
+// password reach the tool as "proxy-user" on its standard input, never on
+// its command line. Blocks until the tool ends; never throws.
 DiscoverResult probeEgress(const std::string& proxyServer, const std::string& endpointURL,
                            const std::string& curlPath = kCurlPath) noexcept;
 
 // The error code for a tool that ended on its own with this non-zero status.
 const char* errorCodeForCurlStatus(int64_t status);
+
+// The same, told apart by the tool's error line where the status is shared
+// (a refused SOCKS5 login is "PROXY_AUTH_FAILED").
+const char* errorCodeForCurlRun(int64_t status, std::string_view errorOutput);
 
 }  // namespace quillon

@@ -1,6 +1,7 @@
 // quillon-launcher: starts the browser engine with the persona of the launch
 // configuration. Prints nothing unless the engine cannot be started.
 #include "launcher/direct_launch.h"
+#include "launcher/discovery_launch.h"
 #include "launcher/fatal.h"
 #include "launcher/launch_decision.h"
 #include "launcher/startup.h"
@@ -8,11 +9,6 @@
 int main(int argc, char** argv) {
   quillon::LaunchInputs in = quillon::startUp(argc, argv);
   if (auto refusal = quillon::launchRefusal(in)) quillon::fatalLaunchError(*refusal);
-  if (quillon::takesDiscoveryPath(in.overlay)) {
-    // Proxy discovery needs the progress window and the discovery runner,
-    // which this build does not have yet. Starting the engine without the
-    // persona's network values could expose the real address, so refuse.
-    quillon::fatalLaunchError("Proxy discovery is not available in this build");
-  }
+  if (quillon::takesDiscoveryPath(in.overlay)) quillon::runDiscoveryLaunch(in);
   quillon::runDirectLaunch(in);
 }

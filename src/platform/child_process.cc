@@ -9,6 +9,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -112,6 +113,55 @@ void drainAfterExit(int fd, ChildRun& run, size_t cap) {
   if (limit > 0) readAvailable(fd, run, cap, limit);
 }
 
+// An in-memory file holding bytes, read from its start, that only this
+// process and the child it is handed to can reach. 0 or an error number.
+int makeMemoryFile(OwnedFd& file, std::string_view bytes) {
+  file.fd = memfd_create("quillon-child", MFD_CLOEXEC);
+  if (file.fd < 0 || !moveAboveStandard(file)) return errno;
+  while (!bytes.empty()) {
+    ssize_t n = write(file.fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return n < 0 ? errno : EIO;
+    bytes.remove_prefix(static_cast<size_t>(n));
+  }
+  return lseek(file.fd, 0, SEEK_SET) == 0 ? 0 : errno;
+}
+
+// The first cap bytes of an in-memory file.
+std::string readMemoryFile(int fd, size_t cap) {
+  std::string text(cap, '\0');
+  ssize_t n = pread(fd, text.data(), cap, 0);
+  text.resize(n > 0 ? static_cast<size_t>(n) : 0);
+  return text;
+}
+
+// While it lives, SIGCHLD has its default disposition, so that the child
+// stays there to be reaped even when the launcher was started with SIGCHLD
+// ignored; the inherited disposition comes back afterwards, for the engine.
+class DefaultChildSignal {
+ public:
+  DefaultChildSignal() {
+    struct sigaction current = {};
+    sigaction(SIGCHLD, nullptr, &current);
+    changed_ = current.sa_handler == SIG_IGN || (current.sa_flags & SA_NOCLDWAIT) != 0;
+    if (!changed_) return;
+    saved_ = current;
+    struct sigaction fallback = {};
+    fallback.sa_handler = SIG_DFL;
+    sigemptyset(&fallback.sa_mask);
+    sigaction(SIGCHLD, &fallback, nullptr);
+  }
+  DefaultChildSignal(const DefaultChildSignal&) = delete;
+  DefaultChildSignal& operator=(const DefaultChildSignal&) = delete;
+  ~DefaultChildSignal() {
+    if (changed_) sigaction(SIGCHLD, &saved_, nullptr);
+  }
+
+ private:
+  bool changed_ = false;
+  struct sigaction saved_ = {};
+};
+
 int openPidFd(pid_t pid) {
 #ifdef SYS_pidfd_open
   // pidfd_open always returns a close-on-exec descriptor.
@@ -157,7 +207,8 @@ void collect(pid_t pid, OwnedFd& readEnd, ChildRun& run, size_t cap,
 
 }  // namespace
 
-ChildRun runChild(const std::string& path, const std::vector<std::string>& args, size_t outputCap) {
+ChildRun runChild(const std::string& path, const std::vector<std::string>& args, size_t outputCap,
+                  std::optional<std::string_view> standardInput) {
   ChildRun run;
   std::vector<char*> argv;
   argv.reserve(args.size() + 2);
@@ -165,16 +216,20 @@ ChildRun runChild(const std::string& path, const std::vector<std::string>& args,
   for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
 
-  OwnedFd readEnd, writeEnd;
-  if (int err = makeOutputPipe(readEnd, writeEnd); err != 0) {
+  OwnedFd readEnd, writeEnd, input, errors;
+  int err = makeOutputPipe(readEnd, writeEnd);
+  if (err == 0) err = makeMemoryFile(errors, {});
+  if (err == 0 && standardInput) err = makeMemoryFile(input, *standardInput);
+  if (err != 0) {
     run.launchError = errorText(err);
     return run;
   }
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
+  if (standardInput) posix_spawn_file_actions_adddup2(&actions, input.fd, STDIN_FILENO);
   posix_spawn_file_actions_adddup2(&actions, writeEnd.fd, STDOUT_FILENO);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, errors.fd, STDERR_FILENO);
   posix_spawnattr_t attr;
   posix_spawnattr_init(&attr);
   sigset_t all, none;
@@ -184,18 +239,21 @@ ChildRun runChild(const std::string& path, const std::vector<std::string>& args,
   posix_spawnattr_setsigmask(&attr, &none);
   posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
 
+  DefaultChildSignal reapable;
   auto start = std::chrono::steady_clock::now();
   pid_t pid = -1;
-  int err = posix_spawn(&pid, path.c_str(), &actions, &attr, argv.data(), environ);
+  err = posix_spawn(&pid, path.c_str(), &actions, &attr, argv.data(), environ);
   posix_spawnattr_destroy(&attr);
   posix_spawn_file_actions_destroy(&actions);
   writeEnd.reset();
+  input.reset();
   if (err != 0) {
     run.launchError = errorText(err);
     return run;
   }
   run.launched = true;
   collect(pid, readEnd, run, outputCap, start);
+  run.errorOutput = readMemoryFile(errors.fd, kMaxChildErrorBytes);
   return run;
 }
 

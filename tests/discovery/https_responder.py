@@ -1,14 +1,20 @@
 #!/usr/bin/python3
 """HTTPS responder for the discovery tests: serves, by path, every shape of
-answer an egress endpoint can give. Standard library only."""
+answer an egress endpoint can give. A test may replace the answer of a path
+with the content of a file named after it in the answers directory. Requests
+that did not come through the test proxies (which connect out from PROXIED)
+get a page that carries no IP. Standard library only."""
 
 import http.server
 import json
+import os
 import ssl
 import sys
 import time
 
 BIG = 5 * 1024 * 1024
+PROXIED = "127.0.0.2"
+ANSWER_FILES = {"/geoip?format=json": "geoip", "/myip": "myip"}
 
 
 def routes():
@@ -30,8 +36,17 @@ def routes():
 
 class Handler(http.server.BaseHTTPRequestHandler):
     ROUTES = routes()
+    ANSWERS = None
 
     def do_GET(self):
+        if self.client_address[0] != PROXIED:
+            self.answer(403, b"<p>request went around the proxy</p>\n")
+            return
+        name = ANSWER_FILES.get(self.path)
+        if name and self.ANSWERS and os.path.exists(os.path.join(self.ANSWERS, name)):
+            with open(os.path.join(self.ANSWERS, name), "rb") as f:
+                self.answer(200, f.read())
+            return
         if self.path == "/slow":
             # Longer than curl's --max-time; the client gives up first.
             time.sleep(12)
@@ -55,8 +70,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
 
 def main():
-    """Arguments: CERT KEY PORT READY (a file created once listening)."""
-    cert, key, port, ready = sys.argv[1:5]
+    """Arguments: CERT KEY PORT READY (a file created once listening) ANSWERS."""
+    cert, key, port, ready, Handler.ANSWERS = sys.argv[1:6]
     server = http.server.ThreadingHTTPServer(("127.0.0.1", int(port)), Handler)
     server.daemon_threads = True
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)

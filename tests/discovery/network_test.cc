@@ -77,14 +77,14 @@ TEST_F(NetworkProbeTest, FailuresQuoteTheProxyAsConfigured) {
     const char* code;
   };
   // curl reports a refused SOCKS5 login, like a target the proxy cannot
-  // reach, as a proxy handshake failure (97).
+  // reach, as a proxy handshake failure (97); only the login is an auth failure.
   const Case cases[] = {
       {proxy("QUILLON_TEST_CLOSED_PORT"), primaryEndpointURL(), 7, "PROXY_UNREACHABLE"},
       {plain, "https://unknown." + primaryEndpointHost() + "/geoip?format=json", 97, "INTERNAL"},
       {plain, geo(":444/geoip?format=json"), 97, "INTERNAL"},
       {proxy("QUILLON_TEST_AUTH_PROXY_PORT", env("QUILLON_TEST_PROXY_USER") + ":wrong@"),
-       fallbackEndpointURL(), 97, "INTERNAL"},
-      {proxy("QUILLON_TEST_AUTH_PROXY_PORT"), fallbackEndpointURL(), 97, "INTERNAL"},
+       fallbackEndpointURL(), 97, "PROXY_AUTH_FAILED"},
+      {proxy("QUILLON_TEST_AUTH_PROXY_PORT"), fallbackEndpointURL(), 97, "PROXY_AUTH_FAILED"},
       {plain, geo("/slow"), 28, "PROXY_TIMEOUT"},
   };
   for (const Case& c : cases) {

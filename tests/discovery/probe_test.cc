@@ -33,7 +33,8 @@ class ProbeTest : public test::NothingLeftBehind {
   // (NUL-separated) in args, then runs body.
   std::string standIn(const std::string& body) {
     return executable("curl", "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\0' \"$a\"; done >'" +
-                                  dir_.path() + "/args'\n" + body + "\n");
+                                  dir_.path() + "/args'\ncase \" $* \" in *' -K - '*) cat >'" +
+                                  dir_.path() + "/stdin';; esac\n" + body + "\n");
   }
 
   std::vector<std::string> recordedArgs() {
@@ -47,7 +48,7 @@ class ProbeTest : public test::NothingLeftBehind {
   test::TempDir dir_;
 };
 
-TEST_F(ProbeTest, ToolGetsSixArgumentsCredentialsUnchangedAndTheEnvironment) {
+TEST_F(ProbeTest, ToolGetsTheRequestWithTheLoginOnItsInputAndTheEnvironment) {
   setenv("QUILLON_PROBE_TEST_VALUE", "kept as is", 1);
   std::string tool = standIn("printf '%s' \"$QUILLON_PROBE_TEST_VALUE\" >'" + dir_.path() +
                              "/env'; echo 203.0.113.7");
@@ -57,12 +58,18 @@ TEST_F(ProbeTest, ToolGetsSixArgumentsCredentialsUnchangedAndTheEnvironment) {
   EXPECT_EQ(r.ip, "203.0.113.7");
   EXPECT_EQ(test::readFile(dir_ / "env"), "kept as is");
   EXPECT_EQ(recordedArgs(),
-            (std::vector<std::string>{"--max-time", "10", "-sS", "-x",
-                                      "socks5h://persona:p@ss w:$(id)*@127.0.0.1:1080", kUrl}));
+            (std::vector<std::string>{"-q", "--max-time", "10", "-sS", "--noproxy", "", "-x",
+                                      "socks5h://127.0.0.1:1080", "-K", "-", kUrl}));
+  // The login leaves the command line; percent escapes are the URL's own.
+  EXPECT_EQ(test::readFile(dir_ / "stdin"), "proxy-user = \"persona:p@ss w:$(id)*\"\n");
+
+  probeEgress("socks5://us%40er:a\"b\\c%25@h:1", "https://ip.quillon.test/myip", tool);
+  EXPECT_EQ(test::readFile(dir_ / "stdin"), "proxy-user = \"us@er:a\\\"b\\\\c%\"\n");
 
   probeEgress("socks5://", "https://ip.quillon.test/myip", tool);
-  EXPECT_EQ(recordedArgs(), (std::vector<std::string>{"--max-time", "10", "-sS", "-x", "socks5h://",
-                                                      "https://ip.quillon.test/myip"}));
+  EXPECT_EQ(recordedArgs(),
+            (std::vector<std::string>{"-q", "--max-time", "10", "-sS", "--noproxy", "", "-x",
+                                      "socks5h://", "https://ip.quillon.test/myip"}));
 }
 
 TEST_F(ProbeTest, ExitStatusesAndSignalsMapToTheirCodes) {
@@ -80,6 +87,8 @@ TEST_F(ProbeTest, ExitStatusesAndSignalsMapToTheirCodes) {
       {"exit 56", 56, "PROXY_AUTH_FAILED"},
       {"exit 67", 67, "PROXY_AUTH_FAILED"},
       {"exit 97", 97, "INTERNAL"},
+      {"echo 'curl: (97) No authentication method was acceptable.' >&2; exit 97", 97,
+       "PROXY_AUTH_FAILED"},
       {"exit 255", 255, "INTERNAL"},
       {"kill -KILL $$", 9, "INTERNAL"},
       // SIGBUS is 7, the same number as curl's "failed to connect".
@@ -196,7 +205,7 @@ TEST_F(ChildProcessTest, TheChildGetsOnlyItsStandardDescriptors) {
   for (std::string previous, word, target; words >> word; previous = word)
     if (word == "->" && words >> target) child[std::stoi(previous)] = target;
   ASSERT_EQ(child[1].rfind("pipe:", 0), 0u) << run.output;
-  EXPECT_EQ(child[2], "/dev/null");
+  EXPECT_EQ(child[2].rfind("/memfd:", 0), 0u) << "standard error is kept in memory";
   for (const auto& [fd, target] : child) {
     if (fd <= 2 || target.rfind("/proc/", 0) == 0) continue;
     // Anything else is a descriptor this test process itself holds without

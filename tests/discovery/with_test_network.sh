@@ -1,7 +1,10 @@
 #!/bin/sh
 # Runs a test program inside a private network and mount namespace where the
 # discovery host names lead to an HTTPS responder on 127.0.0.1:443, signed by
-# a test certificate authority, behind real SOCKS5 proxies (microsocks).
+# a test certificate authority, behind real SOCKS5 proxies (microsocks) that
+# connect out from 127.0.0.2. The responder answers only requests that came
+# through them; a test replaces its answers by writing $QUILLON_TEST_ANSWERS/geoip
+# or /myip.
 # Usage: with_test_network.sh GEOIP_HOST MYIP_HOST PROGRAM [ARGS...]
 # Exits 77 (skipped) when namespaces cannot be made (not root).
 set -eu
@@ -60,13 +63,14 @@ openssl x509 -req -in "$work/server.csr" -CA "$work/ca.pem" -CAkey "$work/ca.key
 # Each server dies with this script, even when it is killed without a chance
 # to clean up (setpriv --pdeathsig).
 setpriv --pdeathsig KILL /usr/bin/python3 "$here/https_responder.py" "$work/server.pem" \
-  "$work/server.key" 443 "$work/responder.ready" >"$work/responder.log" 2>&1 &
+  "$work/server.key" 443 "$work/responder.ready" "$work/answers" >"$work/responder.log" 2>&1 &
 pids="$pids $!"
 
 proxy_port=1080 auth_port=1081 closed_port=1082 proxy_user=persona proxy_password=s3cret-pw
-setpriv --pdeathsig KILL microsocks -i 127.0.0.1 -p "$proxy_port" >"$work/socks.log" 2>&1 &
+mkdir "$work/answers"
+setpriv --pdeathsig KILL microsocks -i 127.0.0.1 -b 127.0.0.2 -p "$proxy_port" >"$work/socks.log" 2>&1 &
 pids="$pids $!"
-setpriv --pdeathsig KILL microsocks -i 127.0.0.1 -p "$auth_port" -u "$proxy_user" -P "$proxy_password" \
+setpriv --pdeathsig KILL microsocks -i 127.0.0.1 -b 127.0.0.2 -p "$auth_port" -u "$proxy_user" -P "$proxy_password" \
   >"$work/socks-auth.log" 2>&1 &
 pids="$pids $!"
 
@@ -80,7 +84,7 @@ export HOME="$work/home"
 export CURL_CA_BUNDLE="$work/ca.pem"
 export QUILLON_TEST_PROXY_PORT="$proxy_port" QUILLON_TEST_AUTH_PROXY_PORT="$auth_port" \
   QUILLON_TEST_CLOSED_PORT="$closed_port" QUILLON_TEST_PROXY_USER="$proxy_user" \
-  QUILLON_TEST_PROXY_PASSWORD="$proxy_password"
+  QUILLON_TEST_PROXY_PASSWORD="$proxy_password" QUILLON_TEST_ANSWERS="$work/answers"
 status=0
 "$@" || status=$?
 exit "$status"

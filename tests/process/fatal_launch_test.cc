@@ -1,6 +1,5 @@
 // The launcher's only output: the one "[quillon-launcher] " line and exit
-// status 1 when the engine is missing or cannot be spawned, when the
-// persona needs proxy discovery, which this build does not run, and when the
+// status 1 when the engine is missing or cannot be spawned, and when the
 // engine kind refuses the launch.
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -58,41 +57,6 @@ TEST_F(FatalLaunchTest, FatalLineThatCannotBeWrittenStillEndsWithStatusOne) {
   Launch run = launch({}, {.standardError = fds[1]});
   close(fds[1]);
   expectFatal(run, "");
-}
-
-// This build has no discovery path: a persona that needs it through a SOCKS5
-// proxy ends with one line and no engine; any other persona goes direct.
-TEST_F(FatalLaunchTest, OnlyAutomaticValuesThroughASocks5ProxyRefuseTheLaunch) {
-  const std::pair<const char*, bool> cases[] = {
-      {R"({"auto-timezone":true,"proxy-server":"socks5://127.0.0.1:9"})", true},
-      {R"({"webrtc-no-leak":true,"proxy-server":"socks5://user:pw@127.0.0.1:9"})", true},
-      {R"({"auto-lang":true,"lang":"de","chrome-command-line":{"--proxy-server":"socks5://127.0.0.1:9"}})",
-       true},
-      {R"({"auto-timezone":true,"proxy-server":"SOCKS5://127.0.0.1:9"})", false},
-      {R"({"auto-timezone":true,"proxy-server":"socks5h://127.0.0.1:9"})", false},
-      {R"({"auto-timezone":true,"proxy-server":"http://127.0.0.1:9"})", false},
-      {R"({"auto-timezone":true})", false},
-      {R"({"auto-geo":true,"geo-lat":1,"geo-lng":2,"proxy-server":"socks5://127.0.0.1:9"})", false},
-  };
-  std::string profile = path("profile");
-  for (const auto& [config, refused] : cases) {
-    SCOPED_TRACE(config);
-    writeFile(profile + "/Default/Current Tabs", "tabs");
-    writeFile(profile + "/command-line.json",
-              std::string(config).insert(1, R"("start-page":"a",)"));
-    Launch run = launch({"--user-data-dir=" + profile});
-    if (refused) {
-      expectFatal(run, run.err);
-      EXPECT_TRUE(run.err.starts_with("[quillon-launcher] ")) << run.err;
-      EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << "one line";
-      EXPECT_EQ(readFile(profile + "/Default/Current Tabs"), "tabs");
-    } else {
-      ASSERT_NO_FATAL_FAILURE(expectQuietSuccess(run));
-      EXPECT_EQ(run.engine->argv, expectedEngineArgv(engine_, {"--user-data-dir=" + profile},
-                                                     defaultExtraSwitches("a")));
-      EXPECT_FALSE(exists(profile + "/Default/Current Tabs"));
-    }
-  }
 }
 
 // Refused before the profile is touched: an unknown engine kind, and a stock

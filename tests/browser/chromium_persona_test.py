@@ -5,7 +5,7 @@ checked from outside and from inside the page through the DevTools protocol.
 Runs inside the private network namespace of tests/discovery/with_test_network.sh
 (loopback, microsocks, the geo-IP responder) and adds a network interface with a
 documentation address that WebRTC could leak. Standard library only.
-Usage: chromium_persona_test.py LAUNCHER"""
+Usage: chromium_persona_test.py LAUNCHER (QUILLON_TEST_PROXY_PORT names microsocks)"""
 
 import base64
 import http.server
@@ -386,6 +386,17 @@ def main():
         check(accept and accept[0].startswith("fr-FR,fr;"), "Accept-Language: %s" % accept)
         direct = [s for s in Site.seen if s[0] != EGRESS]
         check(Site.seen and not direct, "nothing reached the site directly: %s" % Site.seen)
+        run.close()
+
+        # Discovery through microsocks: the responder's time zone and
+        # country languages reach the page.
+        socks = "socks5://127.0.0.1:%s" % os.environ["QUILLON_TEST_PROXY_PORT"]
+        discovered = {"proxy-server": socks, "auto-timezone": True, "auto-lang": True,
+                      "start-page": site + "/found"}
+        run = Run(launcher, work, profile, discovered)
+        zone, languages = run.devtools.evaluate(run.page(site + "/found"), LOCALE)
+        check(zone == "Europe/Berlin", "discovered time zone inside the page: %s" % zone)
+        check(languages == ["de-DE", "de", "en"], "discovered languages: %s" % languages)
         run.close()
         run = None
     finally:

@@ -9,7 +9,7 @@ mode=${1:-}
 
 build_packages=(cmake make g++ nlohmann-json3-dev)
 test_packages=(libgtest-dev curl microsocks openssl python3 iproute2 util-linux mount procps
-               clang libclang-rt-14-dev)
+               clang libclang-rt-14-dev chromium dpkg-dev file)
 
 install_missing() {
   local missing=()

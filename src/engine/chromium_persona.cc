@@ -70,9 +70,9 @@ std::string gettextLanguage(std::string_view languageTag) {
     bool region = (subtag.size() == 2 && allOf(subtag, isalpha)) ||
                   (subtag.size() == 3 && allOf(subtag, isdigit));
     if (!region) continue;
-    std::string upper(subtag);
-    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return base + "_" + upper + ":" + base;
+    std::string gettext = base + "_";
+    for (char c : subtag) gettext += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return gettext.append(":").append(base);
   }
   return base;
 }

@@ -67,3 +67,7 @@ fi
 echo "Result report ($profile/.quillon-launcher-result.json):"
 cat "$profile/.quillon-launcher-result.json"
 rm -f "$QUILLON_DEMO_OUT" "$log"
+
+echo
+echo "A persona whose values come from its SOCKS5 proxy (scripts/demo-discovery.sh):"
+bash scripts/demo-discovery.sh || echo "(skipped: the private test network needs root or user namespaces)"

@@ -28,7 +28,8 @@ jobs=$(nproc 2>/dev/null || echo 2)
 
 case "$mode" in
   demo)
-    install_missing "${build_packages[@]}" procps
+    install_missing "${build_packages[@]}" procps curl microsocks openssl python3 iproute2 \
+      util-linux mount
     cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DQUILLON_BUILD_TESTS=OFF -DQUILLON_BUILD_BENCH=OFF
     cmake --build build -j "$jobs"
     exec bash scripts/demo.sh

@@ -19,22 +19,23 @@ done
 
 if [[ -x /usr/bin/chromium ]]; then
   engine=/usr/bin/chromium
-  export QUILLON_ENGINE_KIND=chromium
+  kind=chromium
   # Headless and off the network: this is a demonstration, not a browsing session.
   extra=(--headless=new --disable-gpu --no-first-run --disable-background-networking
          --disable-component-update --disable-sync --remote-debugging-port=0)
   ((EUID != 0)) || extra+=(--no-sandbox)
 else
   engine=$PWD/examples/stand-in-engine.sh
+  kind=""
   extra=()
 fi
 export QUILLON_DEMO_OUT=$profile.engine.txt
 log=$profile.engine.log
 
 echo "Persona: examples/persona/command-line.json"
-echo "\$ ${QUILLON_ENGINE_KIND:+QUILLON_ENGINE_KIND=$QUILLON_ENGINE_KIND }QUILLON_ENGINE_BIN=$engine build/quillon-launcher --user-data-dir=$profile ${extra[*]}"
+echo "\$ ${kind:+QUILLON_ENGINE_KIND=$kind }QUILLON_ENGINE_BIN=$engine build/quillon-launcher --user-data-dir=$profile ${extra[*]}"
 status=0
-QUILLON_ENGINE_BIN=$engine build/quillon-launcher "--user-data-dir=$profile" "${extra[@]}" \
+QUILLON_ENGINE_KIND=$kind QUILLON_ENGINE_BIN=$engine build/quillon-launcher "--user-data-dir=$profile" "${extra[@]}" \
   2>"$log" || status=$?
 echo "Launcher exit status: $status"
 ((status == 0)) || { cat "$log"; exit "$status"; }
@@ -88,3 +89,6 @@ else
 fi
 echo "Result report ($profile/.quillon-launcher-result.json):"
 cat "$profile/.quillon-launcher-result.json"
+echo
+echo "A persona whose values come from its SOCKS5 proxy (scripts/demo-discovery.sh):"
+bash scripts/demo-discovery.sh || echo "(skipped: the private test network needs root or user namespaces)"

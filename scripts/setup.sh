@@ -28,7 +28,8 @@ jobs=$(nproc 2>/dev/null || echo 2)
 
 case "$mode" in
   demo)
-    install_missing "${build_packages[@]}" procps
+    install_missing "${build_packages[@]}" procps curl microsocks openssl python3 iproute2 \
+      util-linux mount
     cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DQUILLON_BUILD_TESTS=OFF -DQUILLON_BUILD_BENCH=OFF
     cmake --build build -j "$jobs"
     exec bash scripts/demo.sh
@@ -45,6 +46,13 @@ case "$mode" in
     cmake --build build-fuzz -j "$jobs" --target fuzz_egress_answer discovery_unit_tests \
       discovery_probe_tests
     (cd build-fuzz && ctest --output-on-failure -R 'fuzz_egress_answer|Egress|ChildProcess|ProbeTest|ErrorReport')
+    # The discovery orchestration and the launch's threads under ThreadSanitizer;
+    # the first race ends the test.
+    CC=clang CXX=clang++ cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      -DQUILLON_BUILD_BENCH=OFF -DQUILLON_TSAN=ON
+    cmake --build build-tsan -j "$jobs" --target discovery_unit_tests unit_tests
+    (cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure --no-tests=error \
+      -R 'RunDiscovery|ResolvePersona|OverrideSummary|LauncherDelegate')
     ;;
   *)
     echo "usage: bash scripts/setup.sh demo|test" >&2

@@ -403,6 +403,11 @@ def main():
         if run:
             for pid in browser_pids(run.profile):
                 os.kill(pid, signal.SIGKILL)
+            # A browser still dying would write into the profile being removed.
+            for _ in range(50):
+                if not browser_pids(run.profile):
+                    break
+                time.sleep(0.1)
         shutil.rmtree(work, ignore_errors=True)
     print("%d check(s) failed" % len(failures) if failures else "all checks passed")
     return 1 if failures else 0

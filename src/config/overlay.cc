@@ -52,6 +52,9 @@ OverlayKeys overlayFromConfig(const Json& config) {
   o.langSet = has("lang");
   o.acceptLanguageSet = has("accept-language");
   o.timezoneOverrideSet = has("timezone-override");
+  o.lang = stringOf(config, "lang");
+  o.acceptLanguage = stringOf(config, "accept-language");
+  o.timezoneOverride = stringOf(config, "timezone-override");
   o.onProxyFail = stringOf(config, "on-proxy-fail") == "fallback" ? "fallback" : "block";
   o.closePreviousTabs = overlayFlag("close-previous-tabs", config);
   o.startPage = stringOf(config, "start-page");

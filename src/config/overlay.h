@@ -22,6 +22,10 @@ struct OverlayKeys {
   bool langSet = false;
   bool acceptLanguageSet = false;
   bool timezoneOverrideSet = false;
+  // The stated texts of the three keys above ("" when absent or not a string).
+  std::string lang;
+  std::string acceptLanguage;
+  std::string timezoneOverride;
   bool closePreviousTabs = false;  // forced true by a non-empty startPage
   std::string startPage;
   std::map<std::string, bool> granularStorageReset;

@@ -52,12 +52,27 @@ std::vector<std::string> engineArguments(const std::string& enginePath,
   return argv;
 }
 
+std::vector<std::string> engineEnvironment(std::vector<std::string> base,
+                                           const std::vector<std::string>& overrides) {
+  for (const std::string& entry : overrides) {
+    size_t equals = entry.find('=');
+    if (equals == std::string::npos || equals == 0) continue;
+    std::string prefix = entry.substr(0, equals + 1);
+    std::erase_if(base, [&prefix](const std::string& e) { return e.starts_with(prefix); });
+    base.push_back(entry);
+  }
+  return base;
+}
+
 void spawnEngine(const std::string& enginePath, const std::vector<std::string>& launcherArgs,
-                 const std::vector<std::string>& extraSwitches) {
+                 const std::vector<std::string>& extraSwitches,
+                 const std::vector<std::string>& environmentOverrides) {
   if (!isExecutableFile(enginePath)) throw SpawnError::engineMissing(enginePath);
 
   std::vector<std::string> args = engineArguments(enginePath, launcherArgs, extraSwitches);
-  std::vector<std::string> env = environmentBlock();
+  std::vector<std::string> env = environmentOverrides.empty()
+                                     ? environmentBlock()
+                                     : engineEnvironment(environmentBlock(), environmentOverrides);
   std::vector<char*> argv = cStringBlock(args);
   std::vector<char*> envp = cStringBlock(env);
 

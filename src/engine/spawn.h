@@ -1,6 +1,7 @@
 // Starting the engine: its own process, in a session of its own, with the
 // launcher's arguments, the extra switch list, three fixed trailing switches
-// and the launcher's whole environment. The launcher never waits for it.
+// and the launcher's whole environment (with optional overrides). The
+// launcher never waits for it.
 #pragma once
 
 #include <exception>
@@ -38,8 +39,14 @@ std::vector<std::string> engineArguments(const std::string& enginePath,
                                          const std::vector<std::string>& launcherArgs,
                                          const std::vector<std::string>& extraSwitches);
 
+// The engine's environment: base with every "NAME=value" override replacing
+// the entries of the same name, overrides last.
+std::vector<std::string> engineEnvironment(std::vector<std::string> base,
+                                           const std::vector<std::string>& overrides);
+
 // Spawns the engine and returns at once; throws SpawnError on failure.
 void spawnEngine(const std::string& enginePath, const std::vector<std::string>& launcherArgs,
-                 const std::vector<std::string>& extraSwitches);
+                 const std::vector<std::string>& extraSwitches,
+                 const std::vector<std::string>& environmentOverrides = {});
 
 }  // namespace quillon

@@ -4,7 +4,6 @@
 
 #include "engine/hygiene.h"
 #include "engine/spawn.h"
-#include "engine/switches.h"
 #include "engine/webgl_profile.h"
 #include "launcher/fatal.h"
 #include "report/result_report.h"
@@ -18,6 +17,14 @@ void runProfileHygiene(const OverlayKeys& overlay, const std::optional<std::stri
     resetGranularStorage(*userDataDir, overlay.granularStorageReset);
 }
 
+std::vector<std::string> applyEngineKind(EngineKind kind, const OverlayKeys& overlay,
+                                         const ResolvedPersona& resolved, SwitchList& extra) {
+  if (kind != EngineKind::chromium) return {};
+  ChromiumPersona persona = chromiumPersona(overlay, resolved);
+  extra.insert(extra.end(), persona.switches.begin(), persona.switches.end());
+  return persona.environment;
+}
+
 void runDirectLaunch(const LaunchInputs& in) {
   runProfileHygiene(in.overlay, in.userDataDir);
 
@@ -26,13 +33,15 @@ void runDirectLaunch(const LaunchInputs& in) {
     webgl = webglProfileSwitches(in.overlay.webglProfile,
                                  locateWebglProfiles(in.launcherDir, in.programPath));
   SwitchList extra = directSwitchList(in.overlay, webgl, currentMachineFacts());
+  std::vector<std::string> environment =
+      applyEngineKind(in.engineKind, in.overlay, ResolvedPersona{}, extra);
 
   ResultReport report;
   report.status = "passthrough";
   writeReportFile(report, resultReportPath(in.userDataDir));
 
   try {
-    spawnEngine(in.engineBinary, in.passThroughArgs, extra);
+    spawnEngine(in.engineBinary, in.passThroughArgs, extra, environment);
   } catch (const SpawnError& error) {
     fatalLaunchError(fatalMessage(error));
   }

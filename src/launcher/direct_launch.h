@@ -2,12 +2,18 @@
 // writes a "passthrough" result report, spawns the engine and exits.
 #pragma once
 
+#include "engine/switches.h"
 #include "launcher/startup.h"
 
 namespace quillon {
 
 // Runs profile hygiene when the user data directory is present and non-empty.
 void runProfileHygiene(const OverlayKeys& overlay, const std::optional<std::string>& userDataDir);
+
+// For a stock Chromium, appends the persona's Chromium switches to extra and
+// returns the engine's environment overrides; nothing for the product's engine.
+std::vector<std::string> applyEngineKind(EngineKind kind, const OverlayKeys& overlay,
+                                         const ResolvedPersona& resolved, SwitchList& extra);
 
 // Ends the process: 0 once the engine is spawned, 1 through the fatal path.
 [[noreturn]] void runDirectLaunch(const LaunchInputs& in);

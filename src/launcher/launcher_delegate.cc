@@ -85,10 +85,12 @@ void LauncherDelegate::launchEngine(const DiscoveryOutcome& outcome) {
   runProfileHygiene(inputs_.overlay, inputs_.userDataDir);
   SwitchList extra =
       discoverySwitchList(inputs_.overlay, outcome.resolved, webgl, currentMachineFacts());
+  std::vector<std::string> environment =
+      applyEngineKind(inputs_.engineKind, inputs_.overlay, outcome.resolved, extra);
   writeReportFile(discoveryReport("ok", outcome), reportPath);
 
   try {
-    spawnEngine(inputs_.engineBinary, inputs_.passThroughArgs, extra);
+    spawnEngine(inputs_.engineBinary, inputs_.passThroughArgs, extra, environment);
   } catch (const SpawnError& error) {
     fatalLaunchError(fatalMessage(error));
   }

@@ -13,6 +13,7 @@ int main(int argc, char** argv) {
   quillon::setFatalAlert([&in](const std::string& message) {
     quillon::alertThroughCompanion(in.launcherDir, message);
   });
+  if (auto refusal = quillon::launchRefusal(in)) quillon::fatalLaunchError(*refusal);
   if (quillon::takesDiscoveryPath(in.overlay)) {
     // With a display the companion runs the launch and shows the progress
     // window; it finds the engine from this launcher's directory.

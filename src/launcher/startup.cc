@@ -16,11 +16,19 @@ LaunchInputs startUp(int argc, char** argv, const std::string& launcherDir) {
   in.programPath = argc > 0 && argv[0] ? argv[0] : "";
   in.launcherDir = launcherDir;
   in.engineBinary = locateEngine(environmentValue("QUILLON_ENGINE_BIN"), in.launcherDir);
+  in.engineKind = engineKindFromName(environmentValue("QUILLON_ENGINE_KIND"));
   for (int i = 1; i < argc; ++i) in.passThroughArgs.emplace_back(argv[i]);
   in.userDataDir = userDataDirFromArgs(in.passThroughArgs);
   in.launchConfigPath = launchConfigPath(in.userDataDir);
   in.overlay = loadOverlay(in.launchConfigPath);
   return in;
+}
+
+std::optional<std::string> launchRefusal(const LaunchInputs& in) {
+  if (in.engineKind == EngineKind::unknown)
+    return "Unknown QUILLON_ENGINE_KIND (expected quillon or chromium); engine not started";
+  if (in.engineKind == EngineKind::chromium) return chromiumRefusal(in.overlay);
+  return std::nullopt;
 }
 
 }  // namespace quillon

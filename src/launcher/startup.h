@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "config/overlay.h"
+#include "engine/chromium_persona.h"
 
 namespace quillon {
 
@@ -17,9 +18,14 @@ struct LaunchInputs {
   std::optional<std::string> userDataDir;
   std::string launchConfigPath;
   OverlayKeys overlay;
+  EngineKind engineKind = EngineKind::quillon;  // QUILLON_ENGINE_KIND
 };
 
 LaunchInputs startUp(int argc, char** argv);
+
+// Why the engine must not be started at all, before anything else happens
+// (an unknown engine kind, a persona a stock Chromium cannot carry), or none.
+std::optional<std::string> launchRefusal(const LaunchInputs& in);
 
 // The same for a process that runs on the launcher's behalf from elsewhere
 // (the desktop companion): the launcher's directory is given.

@@ -49,10 +49,11 @@ bool compositorAnswers(const std::string& display) {
   return ok;
 }
 
-bool hasWaylandPlugin() {
+// Qt ends the process when the platform's plugin is missing.
+bool hasPlatformPlugin(const char* name) {
   std::string plugins = QLibraryInfo::path(QLibraryInfo::PluginsPath).toStdString();
   std::error_code ignored;
-  return std::filesystem::exists(plugins + "/platforms/libqwayland-generic.so", ignored);
+  return std::filesystem::exists(plugins + "/platforms/" + name, ignored);
 }
 
 void dropMessage(QtMsgType, const QMessageLogContext&, const QString&) {}
@@ -60,9 +61,11 @@ void dropMessage(QtMsgType, const QMessageLogContext&, const QString&) {}
 }  // namespace
 
 std::optional<std::string> reachableDisplayPlatform() {
-  if (isSet(environmentValue("DISPLAY")) && xServerAnswers()) return "xcb";
+  if (isSet(environmentValue("DISPLAY")) && hasPlatformPlugin("libqxcb.so") && xServerAnswers())
+    return "xcb";
   std::optional<std::string> wayland = environmentValue("WAYLAND_DISPLAY");
-  if (isSet(wayland) && hasWaylandPlugin() && compositorAnswers(*wayland)) return "wayland";
+  if (isSet(wayland) && hasPlatformPlugin("libqwayland-generic.so") && compositorAnswers(*wayland))
+    return "wayland";
   return std::nullopt;
 }
 

@@ -10,7 +10,7 @@ namespace quillon {
 
 // The Qt platform that reaches a display answering now: "xcb" when the X
 // server of DISPLAY accepts a connection, else "wayland" when the compositor
-// of WAYLAND_DISPLAY accepts one and Qt has its Wayland plugin; none
+// of WAYLAND_DISPLAY accepts one; each only when Qt has its plugin. None
 // otherwise.
 std::optional<std::string> reachableDisplayPlatform();
 

@@ -180,6 +180,9 @@ TEST_F(DiscoveryLaunchTest, ProbeStaysOnTheProxyWhateverTheUserSettingsAndSignal
   writeFile(path("home/.curlrc"), "noproxy = \"*\"\n");
   setEnv("NO_PROXY", "*");
   setEnv("no_proxy", "*");
+  // An engine that ends at once would be reaped by the kernel for the
+  // launcher, which ignores SIGCHLD; it stays until the test ends it.
+  setEnv("QUILLON_TEST_LINGER", "1000");
   std::string login = env("QUILLON_TEST_PROXY_USER") + ":" + env("QUILLON_TEST_PROXY_PASSWORD") + "@";
   Launch run = launchPersona(proxyAt("QUILLON_TEST_AUTH_PROXY_PORT", login) +
                                  R"(","auto-timezone":true})",

@@ -1,0 +1,119 @@
+#include "engine/chromium_persona.h"
+
+#include <cctype>
+
+namespace quillon {
+
+namespace {
+
+std::string_view trimmed(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  return text;
+}
+
+std::string lowered(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+bool allOf(std::string_view text, int (*test)(int)) {
+  if (text.empty()) return false;
+  for (char c : text)
+    if (!test(static_cast<unsigned char>(c))) return false;
+  return true;
+}
+
+// The scheme before "://", lower-cased; "" when there is none.
+std::string proxyScheme(std::string_view proxyServer) {
+  size_t end = proxyServer.find("://");
+  return end == std::string_view::npos ? "" : lowered(proxyServer.substr(0, end));
+}
+
+std::string_view firstTag(std::string_view list) {
+  return trimmed(list.substr(0, list.find_first_of(",;")));
+}
+
+}  // namespace
+
+EngineKind engineKindFromName(const std::optional<std::string>& name) {
+  if (!name || name->empty() || *name == "quillon") return EngineKind::quillon;
+  if (*name == "chromium") return EngineKind::chromium;
+  return EngineKind::unknown;
+}
+
+std::string plainLanguageList(std::string_view acceptLanguage) {
+  std::string list;
+  while (!acceptLanguage.empty()) {
+    size_t comma = acceptLanguage.find(',');
+    std::string_view item = acceptLanguage.substr(0, comma);
+    acceptLanguage = comma == std::string_view::npos ? "" : acceptLanguage.substr(comma + 1);
+    std::string_view tag = trimmed(item.substr(0, item.find(';')));
+    if (tag.empty()) continue;
+    if (!list.empty()) list += ',';
+    list += tag;
+  }
+  return list;
+}
+
+std::string gettextLanguage(std::string_view languageTag) {
+  languageTag = trimmed(languageTag);
+  size_t end = languageTag.find_first_of("-_");
+  std::string_view language = languageTag.substr(0, end);
+  if (!allOf(language, isalpha)) return "";
+  std::string base = lowered(language);
+  while (end != std::string_view::npos) {
+    languageTag.remove_prefix(end + 1);
+    end = languageTag.find_first_of("-_");
+    std::string_view subtag = languageTag.substr(0, end);
+    bool region = (subtag.size() == 2 && allOf(subtag, isalpha)) ||
+                  (subtag.size() == 3 && allOf(subtag, isdigit));
+    if (!region) continue;
+    std::string gettext = base + "_";
+    for (char c : subtag) gettext += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return gettext.append(":").append(base);
+  }
+  return base;
+}
+
+std::string chromiumProxyServer(std::string_view proxyServer) {
+  std::string scheme = proxyScheme(proxyServer);
+  std::string_view rest = scheme.empty() ? proxyServer : proxyServer.substr(scheme.size() + 3);
+  // Everything up to the last "@" is the user information, even when the
+  // password itself holds a "/" or an "@".
+  size_t at = rest.rfind('@');
+  if (at != std::string_view::npos) rest.remove_prefix(at + 1);
+  if (scheme == "socks5h") scheme = "socks5";
+  return scheme.empty() ? std::string(rest) : scheme + "://" + std::string(rest);
+}
+
+std::optional<std::string> chromiumRefusal(const OverlayKeys& overlay) {
+  const std::string& proxy = overlay.proxyServer;
+  if (!proxyScheme(proxy).starts_with("socks") || proxy.find('@') == std::string::npos)
+    return std::nullopt;
+  return "Chromium cannot log in to the SOCKS proxy " + chromiumProxyServer(proxy) +
+         " (it does no SOCKS authentication); not started, so that no traffic bypasses the proxy";
+}
+
+ChromiumPersona chromiumPersona(const OverlayKeys& overlay, const ResolvedPersona& resolved) {
+  const std::string& acceptLanguage =
+      overlay.acceptLanguageSet ? overlay.acceptLanguage : resolved.acceptLang;
+  const std::string& timezone =
+      overlay.timezoneOverrideSet ? overlay.timezoneOverride : resolved.tz;
+  std::string_view language = overlay.langSet ? overlay.lang : resolved.lang;
+  if (language.empty()) language = firstTag(acceptLanguage);
+
+  ChromiumPersona persona;
+  if (!overlay.proxyServer.empty())
+    addSwitch(persona.switches, "proxy-server", chromiumProxyServer(overlay.proxyServer));
+  addSwitch(persona.switches, "accept-lang", plainLanguageList(acceptLanguage));
+  if (overlay.webrtcNoLeak)
+    persona.switches.push_back("--webrtc-ip-handling-policy=disable_non_proxied_udp");
+  if (!timezone.empty()) persona.environment.push_back("TZ=" + timezone);
+  std::string gettext = gettextLanguage(language);
+  if (!gettext.empty()) persona.environment.push_back("LANGUAGE=" + gettext);
+  return persona;
+}
+
+}  // namespace quillon

@@ -1,0 +1,50 @@
+// The persona in the forms a stock Chromium honours. The product's engine
+// reads its own switches and the launch configuration; a stock Chromium
+// ignores both, so with QUILLON_ENGINE_KIND=chromium the launcher also passes
+// the proxy, the languages and the WebRTC policy as Chromium switches and the
+// time zone and language through the engine's environment.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "config/overlay.h"
+#include "engine/switches.h"
+
+namespace quillon {
+
+enum class EngineKind { quillon, chromium, unknown };
+
+// QUILLON_ENGINE_KIND: unset, "" or "quillon" is the product's engine,
+// "chromium" a stock Chromium; any other text is unknown.
+EngineKind engineKindFromName(const std::optional<std::string>& name);
+
+struct ChromiumPersona {
+  SwitchList switches;                   // go after the product's switches
+  std::vector<std::string> environment;  // "NAME=value", replacing the launcher's own
+};
+
+// Stated values win over resolved ones; a value neither states nor resolves
+// adds nothing.
+ChromiumPersona chromiumPersona(const OverlayKeys& overlay, const ResolvedPersona& resolved);
+
+// Why a stock Chromium must not be started on this persona, or none. Chromium
+// does no SOCKS authentication: started with such a proxy it could only fail
+// obscurely, so the launch is refused. The text never shows the credentials.
+std::optional<std::string> chromiumRefusal(const OverlayKeys& overlay);
+
+// An Accept-Language value as the list of tags Chromium's --accept-lang reads:
+// "fr-FR,fr;q=0.9" gives "fr-FR,fr".
+std::string plainLanguageList(std::string_view acceptLanguage);
+
+// A language tag in the form gettext reads from LANGUAGE: "fr-FR" gives
+// "fr_FR:fr", "de" gives "de".
+std::string gettextLanguage(std::string_view languageTag);
+
+// The proxy URL without its user name and password; "socks5h" (names
+// resolved by the proxy) becomes "socks5", which Chromium always does so.
+std::string chromiumProxyServer(std::string_view proxyServer);
+
+}  // namespace quillon

@@ -227,6 +227,14 @@ TEST_F(DesktopLaunchTest, EngineGetsWhatItGetsWithoutAWindow) {
   EXPECT_EQ(windowed.engine->ignoredSignals, windowless.engine->ignoredSignals);
 }
 
+TEST_F(DesktopLaunchTest, DisplayThatCannotBeOpenedLeavesTheLaunchWithoutAWindow) {
+  writePersona(LoopbackPort(false).proxy());
+  setEnv("DISPLAY", ":9999");  // no such server: Qt would end the process with its own message
+  Launch run = launch({"--user-data-dir=" + profile_});
+  ASSERT_NO_FATAL_FAILURE(expectQuietSuccess(run));
+  EXPECT_FALSE(exists(profile_ + "/Default/Current Tabs")) << "the launch went on";
+}
+
 // From the static launcher (direct path) and from the companion (after
 // discovery): the line, then the alert, then status 1.
 TEST_F(DesktopLaunchTest, FatalAlertFollowsTheLineAndEndsWithStatusOne) {

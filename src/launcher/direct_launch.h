@@ -6,7 +6,8 @@
 
 namespace quillon {
 
-// Runs profile hygiene when the user data directory is present and non-empty.
+// Runs profile hygiene when the user data directory is present and non-empty
+// and no engine is running on it.
 void runProfileHygiene(const OverlayKeys& overlay, const std::optional<std::string>& userDataDir);
 
 // Ends the process: 0 once the engine is spawned, 1 through the fatal path.

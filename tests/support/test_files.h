@@ -16,8 +16,7 @@ class TempDir {
   TempDir& operator=(const TempDir&) = delete;
 
   const std::string& path() const { return path_; }
-  // path() + "/" + relative
-  std::string operator/(std::string_view relative) const;
+  std::string operator/(std::string_view relative) const { return path_ + "/" += relative; }
 
  private:
   std::string path_;
@@ -29,6 +28,7 @@ void writeFile(const std::string& path, std::string_view bytes);
 // The whole file, or "<missing>" when it cannot be read.
 std::string readFile(const std::string& path);
 
+// Something (a dangling link included) stands at path.
 bool exists(const std::string& path);
 
 }  // namespace quillon::test

@@ -8,7 +8,9 @@
 
 #include <algorithm>
 #include <sstream>
+#include <tuple>
 
+#include "discovery/endpoints.h"
 #include "platform/child_process.h"
 #include "process_checks.h"
 #include "support/test_files.h"
@@ -44,20 +46,14 @@ TEST_F(ProbeTest, SixArgumentsCredentialsUnchangedEnvironmentInherited) {
 }
 
 TEST_F(ProbeTest, ExitStatusesAndSignalsMapToTheirCodes) {
-  struct Case {
-    std::string ending;
-    int status;
-    const char* code;
-  };
-  const Case cases[] = {
+  // SIGBUS is 7, like "failed to connect".
+  const std::tuple<std::string, int, const char*> cases[] = {
       {"exit 6", 6, "INTERNAL"},
       {"exit 7", 7, "PROXY_UNREACHABLE"},
       {"exit 28", 28, "PROXY_TIMEOUT"},
       {"exit 56", 56, "PROXY_AUTH_FAILED"},
       {"exit 67", 67, "PROXY_AUTH_FAILED"},
-      {"exit 97", 97, "INTERNAL"},
-      {"ulimit -c 0; kill -BUS $$", 7, "INTERNAL"},  // SIGBUS is 7, like "failed to connect"
-  };
+      {"ulimit -c 0; kill -BUS $$", 7, "INTERNAL"}};
   for (const auto& [ending, status, code] : cases) {
     // Output before a failure is never read.
     DiscoverResult r = probeEgress(kProxy, kUrl, tool("echo 203.0.113.7; " + ending));
@@ -131,6 +127,35 @@ TEST_F(ChildProcessTest, NoShellOutputCappedOnlyStandardDescriptors) {
   for (const auto& [fd, target] : child) {
     if (fd <= 2 || target.rfind("/proc/", 0) == 0) continue;
     EXPECT_EQ(parent[fd], target) << fd;
+  }
+}
+
+std::string env(const char* name) {
+  const char* value = getenv(name);
+  return value ? value : "";
+}
+
+// The real /usr/bin/curl through real SOCKS5 proxies to a real HTTPS
+// responder, in the private network of with_test_network.sh (which also
+// gives the ports and credentials).
+TEST_F(ProbeTest, NetworkBothEndpointsThroughTheProxiesAndAClosedPort) {
+  if (env("QUILLON_TEST_PROXY_PORT").empty()) GTEST_SKIP() << "run by with_test_network.sh";
+  const std::string login =
+      env("QUILLON_TEST_PROXY_USER") + ":" + env("QUILLON_TEST_PROXY_PASSWORD") + "@";
+  const std::string cases[][3] = {
+      {"socks5://127.0.0.1:" + env("QUILLON_TEST_PROXY_PORT"), primaryEndpointURL(),
+       "|203.0.113.7|0|de|Europe/Berlin|48.85|2.35"},
+      {"socks5://" + login + "127.0.0.1:" + env("QUILLON_TEST_AUTH_PROXY_PORT"),
+       fallbackEndpointURL(), "|198.51.100.23|0||||"},
+      {"socks5://127.0.0.1:" + env("QUILLON_TEST_CLOSED_PORT"), primaryEndpointURL(),
+       "PROXY_UNREACHABLE||7||||"},
+  };
+  for (const auto& [proxy, url, record] : cases) {
+    DiscoverResult r = probeEgress(proxy, url);
+    EXPECT_EQ(r.errorCode + "|" + r.ip + "|" + std::to_string(r.curlExitCode) + "|" +
+                  r.countryCode + "|" + r.timezone + "|" + r.latitude + "|" + r.longitude,
+              record)
+        << proxy << " " << r.message;
   }
 }
 

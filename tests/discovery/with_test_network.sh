@@ -5,82 +5,41 @@
 # Usage: with_test_network.sh GEOIP_HOST MYIP_HOST PROGRAM [ARGS...]
 # Exits 77 (skipped) when namespaces cannot be made (not root).
 set -eu
-
 if [ "${QUILLON_IN_TEST_NETNS:-}" != 1 ]; then
-  if [ "$(id -u)" != 0 ] || ! unshare -m -n true 2>/dev/null; then
-    echo "with_test_network: cannot create namespaces (needs root); skipped" >&2
-    exit 77
-  fi
+  [ "$(id -u)" = 0 ] && unshare -m -n true 2>/dev/null || { echo "needs root; skipped" >&2; exit 77; }
   QUILLON_IN_TEST_NETNS=1 exec unshare -m -n -- /bin/sh "$0" "$@"
 fi
-
-geoip_host=$1
-myip_host=$2
+geoip_host=$1 myip_host=$2
 shift 2
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d "${TMPDIR:-/tmp}/quillon-net-XXXXXX")
-pids=""
-
-cleanup() {
-  for pid in $pids; do kill "$pid" 2>/dev/null || true; done
-  for pid in $pids; do wait "$pid" 2>/dev/null || true; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
-
-# Waits (at most about 10 s) until the command given succeeds.
-wait_until() {
-  tries=0
-  until "$@" 2>/dev/null; do
-    tries=$((tries + 1))
-    [ "$tries" -lt 200 ] || { echo "with_test_network: gave up waiting for: $*" >&2; exit 1; }
-    sleep 0.05
-  done
-}
-
-listening() { bash -c "exec 3<>/dev/tcp/127.0.0.1/$1"; }
-
+pids=
+trap 'kill $pids 2>/dev/null; rm -rf "$work"' EXIT
 ip link set lo up
-
-# Host names resolve to loopback for everything in this namespace, above all
-# for microsocks, which resolves the names that curl sends it (socks5h).
-printf '127.0.0.1 localhost\n127.0.0.1 %s\n127.0.0.1 %s\n' "$geoip_host" "$myip_host" >"$work/hosts"
+# microsocks resolves the names that curl sends it (socks5h) with this file.
+printf '127.0.0.1 localhost %s %s\n' "$geoip_host" "$myip_host" >"$work/hosts"
 mount --bind "$work/hosts" /etc/hosts
-
-# Test certificate authority and a server certificate for both names.
-openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Quillon Test CA" \
-  -keyout "$work/ca.key" -out "$work/ca.pem" 2>/dev/null
-openssl req -newkey rsa:2048 -nodes -subj "/CN=$geoip_host" \
-  -keyout "$work/server.key" -out "$work/server.csr" 2>/dev/null
-printf 'subjectAltName=DNS:%s,DNS:%s\n' "$geoip_host" "$myip_host" >"$work/san.ext"
-openssl x509 -req -in "$work/server.csr" -CA "$work/ca.pem" -CAkey "$work/ca.key" \
-  -CAcreateserial -days 2 -extfile "$work/san.ext" -out "$work/server.pem" 2>/dev/null
-
-# Each server dies with this script, even when it is killed without a chance
-# to clean up (setpriv --pdeathsig).
-setpriv --pdeathsig KILL /usr/bin/python3 "$here/https_responder.py" "$work/server.pem" \
-  "$work/server.key" 443 "$work/responder.ready" >"$work/responder.log" 2>&1 &
+cd "$work"
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Test CA" -keyout ca.key -out ca.pem 2>/dev/null
+openssl req -newkey rsa:2048 -nodes -subj "/CN=$geoip_host" -keyout server.key -out server.csr 2>/dev/null
+printf 'subjectAltName=DNS:%s,DNS:%s\n' "$geoip_host" "$myip_host" >san.ext
+openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2 -extfile san.ext \
+  -out server.pem 2>/dev/null
+# Each server dies with this script, even when it is killed (--pdeathsig).
+setpriv --pdeathsig KILL python3 "$here/https_responder.py" server.pem server.key 443 ready &
 pids="$pids $!"
-
-proxy_port=1080 auth_port=1081 closed_port=1082 proxy_user=persona proxy_password=s3cret-pw
-setpriv --pdeathsig KILL microsocks -i 127.0.0.1 -p "$proxy_port" >"$work/socks.log" 2>&1 &
+setpriv --pdeathsig KILL microsocks -i 127.0.0.1 -p 1080 >/dev/null 2>&1 &
 pids="$pids $!"
-setpriv --pdeathsig KILL microsocks -i 127.0.0.1 -p "$auth_port" -u "$proxy_user" -P "$proxy_password" \
-  >"$work/socks-auth.log" 2>&1 &
+setpriv --pdeathsig KILL microsocks -i 127.0.0.1 -p 1081 -u persona -P s3cret-pw >/dev/null 2>&1 &
 pids="$pids $!"
-
-wait_until test -e "$work/responder.ready"
-wait_until listening "$proxy_port"
-wait_until listening "$auth_port"
-
-mkdir "$work/home"
+for _ in $(seq 200); do  # about 10 s at most
+  [ -e ready ] && bash -c 'exec 3<>/dev/tcp/127.0.0.1/1080 && exec 4<>/dev/tcp/127.0.0.1/1081' 2>/dev/null && break
+  sleep 0.05
+done
 unset CURL_HOME XDG_CONFIG_HOME ALL_PROXY all_proxy HTTPS_PROXY https_proxy NO_PROXY no_proxy
-export HOME="$work/home"
-export CURL_CA_BUNDLE="$work/ca.pem"
-export QUILLON_TEST_PROXY_PORT="$proxy_port" QUILLON_TEST_AUTH_PROXY_PORT="$auth_port" \
-  QUILLON_TEST_CLOSED_PORT="$closed_port" QUILLON_TEST_PROXY_USER="$proxy_user" \
-  QUILLON_TEST_PROXY_PASSWORD="$proxy_password"
+export HOME="$work" CURL_CA_BUNDLE="$work/ca.pem" QUILLON_TEST_PROXY_PORT=1080 \
+  QUILLON_TEST_AUTH_PROXY_PORT=1081 QUILLON_TEST_CLOSED_PORT=1082 QUILLON_TEST_PROXY_USER=persona \
+  QUILLON_TEST_PROXY_PASSWORD=s3cret-pw
 status=0
 "$@" || status=$?
 exit "$status"

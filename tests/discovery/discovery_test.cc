@@ -1,12 +1,17 @@
-// The answer parser and classifier: shapes, line breaks, the length rule and
-// the exact failure records.
-#include "discovery/egress_answer.h"
-
+// Egress discovery's pure parts: the answer parser and classifier, the
+// endpoints, the country language table and the error report.
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <regex>
+#include <set>
 
 #include "config/json_read.h"
+#include "discovery/country_lang.h"
+#include "discovery/egress_answer.h"
+#include "discovery/endpoints.h"
+#include "report/error_report.h"
+#include "support/test_files.h"
 
 namespace quillon {
 namespace {
@@ -115,6 +120,78 @@ TEST(EgressAnswer, OversizedAnswerIsRefusedWithTheRealSizeAndTheKeptHead) {
                                     90000000, 0)
                 .message,
             "curl exit 0 but response not UTF-8");
+}
+
+TEST(Endpoints, UrlsLabelsAndTextsOfTheConfiguredHosts) {
+  const std::pair<const char*, const char*> labels[] = {{"Geo.Quillon.TEST.", "quillon"},
+                                                        {"a.b.example.org", "b.example"},
+                                                        {"quillon.test", "quillon"},
+                                                        {"localhost", "localhost"}};
+  for (const auto& [host, label] : labels) EXPECT_EQ(providerLabel(host), label) << host;
+  const std::string primary = primaryEndpointHost(), fallback = fallbackEndpointHost();
+  EXPECT_EQ(primaryEndpointURL(), "https://" + primary + "/geoip?format=json");
+  EXPECT_EQ(fallbackEndpointURL(), "https://" + fallback + "/myip");
+  EXPECT_EQ(primaryProviderLabel(), providerLabel(primary));
+  EXPECT_EQ(fallbackProviderLabel(), fallback);
+  EXPECT_EQ(contactingPrimaryText(), "contacting " + primary + " via SOCKS5\u2026");
+  EXPECT_EQ(tryingFallbackText(), "primary failed \u2014 trying " + fallback + "\u2026");
+}
+
+// 38 rows, US first; each row's language of its own country, Accept-Language
+// starting with it and its bare language; exact lookups only.
+TEST(CountryLang, ThirtyEightWellFormedRowsExactLookup) {
+  const std::vector<CountryLang>& rows = countryLanguages();
+  ASSERT_EQ(rows.size(), 38u);
+  std::set<std::string> codes;
+  for (const CountryLang& row : rows) {
+    EXPECT_TRUE(codes.insert(row.cc).second) << row.cc;
+    EXPECT_TRUE(
+        std::regex_match(row.primary + " " + row.accept,
+                         std::regex("([a-z]{2})-" + row.cc + " \\1-" + row.cc +
+                                    ",\\1;q=0\\.9(,[a-z]{2};q=0\\.8(,[a-z]{2};q=0\\.7)?)?")))
+        << row.accept;
+    EXPECT_EQ(lookupCountryLang(row.cc)->accept, row.accept);
+  }
+  EXPECT_EQ(rows[0].primary + rows[0].accept,
+            std::string(kFallbackLanguage) + kFallbackAcceptLanguage);
+  EXPECT_EQ(lookupCountryLang("BE")->accept, "fr-BE,fr;q=0.9,nl;q=0.8,en;q=0.7");
+  for (const char* cc : {"de", " DE", "DEU", ""}) EXPECT_FALSE(lookupCountryLang(cc)) << cc;
+}
+
+std::string withoutTimestamp(const std::string& json) {
+  return std::regex_replace(json, std::regex(R"("ts":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ")"),
+                            "\"ts\":TS");
+}
+
+TEST(ErrorReport, WholeBytesWrittenSafelyAndRemovedWhenStale) {
+  ErrorReport full{kDiscoveryStep,
+                   "PROXY_UNREACHABLE",
+                   "got \"<h1>\"\r\n\x01 \u00e9",
+                   "socks5://u:pw@h:1",
+                   "https://g/geoip",
+                   7,
+                   3};
+  ErrorReport bare{"s", "INTERNAL", "m", std::nullopt, std::nullopt, std::nullopt, -5};
+  EXPECT_EQ(
+      withoutTimestamp(errorReportJSON(full)),
+      "{\"schema\":1,\"ts\":TS,\"step\":\"discover_proxy_ip\",\"error_code\":\"PROXY_UNREACHABLE\","
+      "\"message\":\"got \\\"<h1>\\\"\\r\\n\\u0001 \u00e9\",\"proxy\":\"socks5://u:pw@h:1\","
+      "\"discovery_url\":\"https://g/geoip\",\"curl_exit_code\":7,\"elapsed_ms\":3,"
+      "\"launcher_version\":\"0.28.0-mac\"}\n");
+  EXPECT_EQ(withoutTimestamp(errorReportJSON(bare)),
+            "{\"schema\":1,\"ts\":TS,\"step\":\"s\",\"error_code\":\"INTERNAL\",\"message\":\"m\","
+            "\"elapsed_ms\":-5,\"launcher_version\":\"0.28.0-mac\"}\n");
+
+  test::TempDir dir;
+  std::string path = errorReportPath(dir / "profile");
+  EXPECT_EQ(path, dir / "profile/.quillon-launcher-error.json");
+  ASSERT_TRUE(writeReportFile(full, path));
+  EXPECT_EQ(withoutTimestamp(test::readFile(path)), withoutTimestamp(errorReportJSON(full)));
+  removeStaleErrorReport(path);
+  EXPECT_FALSE(test::exists(path));
+  test::writeFile(path + "/keep", "x");
+  removeStaleErrorReport(path);
+  EXPECT_TRUE(test::exists(path + "/keep"));
 }
 
 }  // namespace

@@ -1,9 +1,11 @@
 #include "config/json_read.h"
 
+#include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
+#include <functional>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -97,26 +99,36 @@ class LinearBuilder {
     return true;
   }
 
+  // Finds duplicate keys with an open-addressing table of member indexes: one
+  // hash per member and no allocation per member.
   static void settleDuplicates(Members& all) {
-    std::unordered_map<std::string_view, size_t> first;
-    first.reserve(all.size());
+    if (all.size() < 2) return;
+    std::vector<size_t> slots(size_t{2} << std::bit_width(all.size()), kEmpty);
+    std::vector<size_t> first(all.size());
     bool duplicates = false;
-    for (size_t i = 0; i < all.size(); ++i) duplicates |= !first.emplace(all[i].first, i).second;
+    for (size_t i = 0; i < all.size(); ++i) {
+      size_t at = std::hash<std::string_view>()(all[i].first) & (slots.size() - 1);
+      while (slots[at] != kEmpty && all[slots[at]].first != all[i].first)
+        at = (at + 1) & (slots.size() - 1);
+      if (slots[at] == kEmpty) slots[at] = i;
+      first[i] = slots[at];
+      duplicates |= first[i] != i;
+    }
     if (!duplicates) return;
     Members kept;
     std::vector<size_t> position(all.size());
     for (size_t i = 0; i < all.size(); ++i) {
-      size_t at = first.at(all[i].first);
-      if (at == i) {
+      if (first[i] == i) {
         position[i] = kept.size();
         kept.emplace_back(all[i].first, std::move(all[i].second));
       } else {
-        kept[position[at]].second = std::move(all[i].second);
+        kept[position[first[i]]].second = std::move(all[i].second);
       }
     }
     all.swap(kept);
   }
 
+  static constexpr size_t kEmpty = SIZE_MAX;
   Json root_;
   std::vector<Json*> open_;
   std::string key_;

@@ -116,6 +116,11 @@ TEST_F(ChildProcessTest, NoShellOutputCappedOnlyStandardDescriptors) {
   EXPECT_TRUE(run.launched && run.exited && !run.signalled && run.status == 0);
   EXPECT_EQ(run.output, "[a b][$(id)]tota");
   EXPECT_GT(run.outputBytes, 16u);
+  // Signals this process ignores are the child's default again.
+  signal(SIGUSR2, SIG_IGN);
+  run = runChild("/bin/sh", {"-c", "grep SigIgn /proc/$$/status"});
+  signal(SIGUSR2, SIG_DFL);
+  EXPECT_EQ(std::stoull(run.output.substr(8), nullptr, 16) >> (SIGUSR2 - 1) & 1, 0u) << run.output;
   // ls lists what it was started with: the pipe, /dev/null and its own.
   run = runChild("/bin/ls", {"-l", "/proc/self/fd"});
   std::map<int, std::string> parent = test::openDescriptors(), child;

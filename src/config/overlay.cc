@@ -1,6 +1,8 @@
 #include "config/overlay.h"
 
 #include <cmath>
+#include <functional>
+#include <set>
 
 namespace quillon {
 
@@ -32,9 +34,25 @@ bool overlayFlag(const char* key, const Json& config) {
   return false;
 }
 
-OverlayKeys overlayFromConfig(const Json& config) {
+OverlayKeys overlayFromConfig(const Json& file) {
   OverlayKeys o;
-  if (!config.is_object()) return o;
+  if (!file.is_object()) return o;
+  // The keys read below, gathered in one pass: a lookup in the ordered type
+  // scans every member, and a configuration may hold hundreds of thousands.
+  static const std::set<std::string, std::less<>> kKeys = {
+      "proxy-server",    "chrome-command-line",
+      "webrtc-no-leak",  "webrtc-fake-public-ip",
+      "auto-geo",        "auto-lang",
+      "auto-timezone",   "geo-lat",
+      "geo-lng",         "lang",
+      "accept-language", "timezone-override",
+      "on-proxy-fail",   "close-previous-tabs",
+      "start-page",      "granular-storage-reset",
+      "device-memory",   "hardware-concurrency",
+      "speech-voices",   "webgl-profile"};
+  Json config = Json::object();
+  for (const auto& [key, value] : file.items())
+    if (kKeys.contains(key)) config[key] = value;
   auto has = [&config](const char* key) { return config.contains(key); };
 
   o.proxyServer = stringOf(config, "proxy-server");

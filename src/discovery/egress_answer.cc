@@ -88,10 +88,7 @@ std::string coordinateMember(const Json& object, const char* key) {
   if (it == object.end()) return "";
   if (it->is_string()) return it->get_ref<const std::string&>();
   if (it->is_boolean()) return it->get<bool>() ? "1" : "0";
-  if (it->is_number_unsigned()) return std::to_string(it->get<uint64_t>());
-  if (it->is_number_integer()) return std::to_string(it->get<int64_t>());
-  if (it->is_number_float()) return decimalText(it->get<double>());
-  return "";
+  return numberText(*it);
 }
 
 EgressAnswer parseJsonShape(std::string_view text) {
@@ -208,15 +205,6 @@ std::string noUsableIpMessage(uint64_t responseBytes, std::string_view head) {
   message.append(head);
   message += '"';
   return message;
-}
-
-std::string decimalText(double value) {
-  if (!std::isfinite(value)) return "";  // JSON has no such numbers
-  // Long enough for every double in fixed notation (about 330 characters).
-  char buf[512];
-  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed);
-  if (ec != std::errc()) return "";
-  return std::string(buf, end);
 }
 
 }  // namespace quillon

@@ -58,9 +58,4 @@ DiscoverResult classifyOversizedAnswer(std::string_view keptBytes, uint64_t tota
 // "curl exit 0 but no usable IP in response — got N bytes, head: \"…\""
 std::string noUsableIpMessage(uint64_t responseBytes, std::string_view head);
 
-// Decimal text of a JSON number: plain notation, no exponent, integral
-// values without a fraction, otherwise the shortest text that reads back
-// as the same double. Infinities and NaN give the empty string.
-std::string decimalText(double value);
-
 }  // namespace quillon

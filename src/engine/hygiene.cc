@@ -2,11 +2,14 @@
 
 #include <sys/stat.h>
 
+#include <charconv>
 #include <filesystem>
 #include <system_error>
 #include <vector>
 
+#include "platform/files.h"
 #include "platform/paths.h"
+#include "platform/process_info.h"
 
 namespace quillon {
 
@@ -46,6 +49,18 @@ bool isRealDirectory(const std::string& path) {
 }
 
 }  // namespace
+
+bool profileInUse(const std::string& userDataDir) {
+  std::optional<std::string> lock = linkTarget(joinPath(userDataDir, "SingletonLock"));
+  if (!lock) return false;
+  // The host name may itself hold dashes; the process id follows the last.
+  size_t dash = lock->rfind('-');
+  if (dash == std::string::npos || lock->substr(0, dash) != hostName()) return false;
+  long pid = 0;
+  const char* end = lock->data() + lock->size();
+  auto [stop, ec] = std::from_chars(lock->data() + dash + 1, end, pid);
+  return ec == std::errc() && stop == end && processExists(pid);
+}
 
 void removeProfileItem(const std::string& userDataDir, const std::string& relative) {
   removeQuietly(userDataDir, "Default/" + relative);

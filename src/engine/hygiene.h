@@ -8,6 +8,11 @@
 
 namespace quillon {
 
+// The engine's singleton lock in the user data directory ("SingletonLock", a
+// link to "HOST-PID") names a process that is alive on this host: an engine
+// runs on this profile, and its open files must not be deleted under it.
+bool profileInUse(const std::string& userDataDir);
+
 // Deletes the session files and "Sessions" of <userDataDir>/Default.
 void clearPreviousTabs(const std::string& userDataDir);
 

@@ -3,7 +3,10 @@
 #include <spawn.h>
 #include <sys/types.h>
 
+#include <algorithm>
 #include <cstring>
+#include <string_view>
+#include <unordered_set>
 
 #include "platform/files.h"
 #include "platform/process_info.h"
@@ -18,6 +21,28 @@ std::vector<char*> cStringBlock(std::vector<std::string>& strings) {
   for (std::string& s : strings) block.push_back(s.data());
   block.push_back(nullptr);
   return block;
+}
+
+// The engine keeps only the last --disable-features switch, which is the
+// launcher's own: it carries every feature the arguments disable, in their
+// order, then the launcher's two, each once.
+std::string disableFeaturesSwitch(const std::vector<std::string>& launcherArgs) {
+  static constexpr std::string_view kPrefix = "--disable-features=";
+  std::vector<std::string_view> features;
+  std::unordered_set<std::string_view> seen;
+  auto add = [&features, &seen](std::string_view list) {
+    for (size_t start = 0, end; start <= list.size(); start = end + 1) {
+      end = std::min(list.find(',', start), list.size());
+      std::string_view feature = list.substr(start, end - start);
+      if (!feature.empty() && seen.insert(feature).second) features.push_back(feature);
+    }
+  };
+  for (const std::string& arg : launcherArgs)
+    if (arg.starts_with(kPrefix)) add(std::string_view(arg).substr(kPrefix.size()));
+  add("PasswordManagerOnboarding,AutofillEnableAccountWalletStorage");
+  std::string result(kPrefix);
+  for (size_t i = 0; i < features.size(); ++i) result.append(i ? "," : "").append(features[i]);
+  return result;
 }
 
 }  // namespace
@@ -47,7 +72,7 @@ std::vector<std::string> engineArguments(const std::string& enginePath,
   argv.insert(argv.end(), launcherArgs.begin(), launcherArgs.end());
   argv.insert(argv.end(), extraSwitches.begin(), extraSwitches.end());
   argv.push_back("--hide-crash-restore-bubble");
-  argv.push_back("--disable-features=PasswordManagerOnboarding,AutofillEnableAccountWalletStorage");
+  argv.push_back(disableFeaturesSwitch(launcherArgs));
   argv.push_back("--disable-save-password-bubble");
   return argv;
 }

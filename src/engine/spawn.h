@@ -34,7 +34,10 @@ class SpawnError : public std::exception {
 };
 
 // The engine's argument vector: its path, the launcher's arguments, the extra
-// switches, then the three fixed trailing switches.
+// switches, then the three trailing switches. The engine honours only the
+// last --disable-features, so the launcher's carries the features of every
+// --disable-features= among its arguments, in order, then its own two, each
+// once.
 std::vector<std::string> engineArguments(const std::string& enginePath,
                                          const std::vector<std::string>& launcherArgs,
                                          const std::vector<std::string>& extraSwitches);

@@ -1,7 +1,5 @@
 #include "engine/webgl_profile.h"
 
-#include <cmath>
-
 #include "platform/files.h"
 #include "platform/paths.h"
 
@@ -9,28 +7,43 @@ namespace quillon {
 
 namespace {
 
+// Compact JSON text as the platform's serialiser writes it: numbers as
+// numberText gives them, a solidus escaped.
+void appendCompact(std::string& out, const Json& value) {
+  if (value.is_number()) {
+    out += numberText(value);
+  } else if (value.is_string()) {
+    for (char c : value.dump()) {
+      if (c == '/') out += '\\';
+      out += c;
+    }
+  } else if (value.is_array() || value.is_object()) {
+    out += value.is_array() ? '[' : '{';
+    bool first = true;
+    for (const auto& [name, member] : value.items()) {
+      if (!first) out += ',';
+      first = false;
+      if (value.is_object()) {
+        appendCompact(out, Json(name));
+        out += ':';
+      }
+      appendCompact(out, member);
+    }
+    out += value.is_array() ? ']' : '}';
+  } else {
+    out += value.dump();  // true, false, null
+  }
+}
+
 // A profile member's value as switch text ("" when it yields no switch).
 std::string webglSwitchValue(const Json& value) {
   if (value.is_string()) return value.get<std::string>();
   if (value.is_boolean()) return value.get<bool>() ? "1" : "0";
-  if (value.is_number_float()) {
-    double number = value.get<double>();
-    // Whole numbers print without a fraction: 8.0 gives "8".
-    if (std::isfinite(number) && number == std::trunc(number) && std::fabs(number) < 1e15)
-      return std::to_string(static_cast<long long>(number));
-    return value.dump();
-  }
-  if (value.is_number()) return value.dump();
+  if (value.is_number()) return numberText(value);
   if (value.is_array() || value.is_object()) {
-    std::string compact = value.dump();
-    std::string escaped;
-    escaped.reserve(compact.size());
-    for (char c : compact) {
-      // A solidus can only occur inside a string; it is written escaped.
-      if (c == '/') escaped += '\\';
-      escaped += c;
-    }
-    return escaped;
+    std::string text;
+    appendCompact(text, value);
+    return text;
   }
   return "";
 }
@@ -49,14 +62,11 @@ std::optional<std::string> locateWebglProfiles(const std::string& launcherDir,
   return std::nullopt;
 }
 
-std::vector<std::string> webglProfileSwitches(const std::string& profileName,
-                                              const std::optional<std::string>& profilesPath) {
+std::vector<std::string> webglSwitchesOf(const Json& file, const std::string& profileName) {
   std::vector<std::string> switches;
-  if (profileName.empty() || !profilesPath) return switches;
-  std::optional<Json> file = readJsonObjectFile(*profilesPath);
-  if (!file) return switches;
-  auto profiles = file->find("profiles");
-  if (profiles == file->end() || !profiles->is_object()) return switches;
+  if (!file.is_object()) return switches;
+  auto profiles = file.find("profiles");
+  if (profiles == file.end() || !profiles->is_object()) return switches;
   auto profile = profiles->find(profileName);
   if (profile == profiles->end() || !profile->is_object()) return switches;
   for (const auto& [name, value] : profile->items()) {
@@ -65,6 +75,13 @@ std::vector<std::string> webglProfileSwitches(const std::string& profileName,
     if (!text.empty()) switches.push_back("--" + name + "=" + text);
   }
   return switches;
+}
+
+std::vector<std::string> webglProfileSwitches(const std::string& profileName,
+                                              const std::optional<std::string>& profilesPath) {
+  if (profileName.empty() || !profilesPath) return {};
+  std::optional<Json> file = readJsonObjectFile(*profilesPath);
+  return file ? webglSwitchesOf(*file, profileName) : std::vector<std::string>{};
 }
 
 }  // namespace quillon

@@ -11,7 +11,7 @@
 namespace quillon {
 
 void runProfileHygiene(const OverlayKeys& overlay, const std::optional<std::string>& userDataDir) {
-  if (!userDataDir || userDataDir->empty()) return;
+  if (!userDataDir || userDataDir->empty() || profileInUse(*userDataDir)) return;
   if (overlay.closePreviousTabs) clearPreviousTabs(*userDataDir);
   if (!overlay.granularStorageReset.empty())
     resetGranularStorage(*userDataDir, overlay.granularStorageReset);

@@ -7,7 +7,8 @@
 
 namespace quillon {
 
-// Runs profile hygiene when the user data directory is present and non-empty.
+// Runs profile hygiene when the user data directory is present and non-empty
+// and no engine is running on it.
 void runProfileHygiene(const OverlayKeys& overlay, const std::optional<std::string>& userDataDir);
 
 // For a stock Chromium, appends the persona's Chromium switches to extra and

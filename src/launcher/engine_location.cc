@@ -6,7 +6,11 @@ namespace quillon {
 
 std::string locateEngine(const std::optional<std::string>& overrideValue,
                          const std::string& launcherDir) {
-  if (overrideValue && !overrideValue->empty()) return *overrideValue;
+  if (overrideValue && !overrideValue->empty()) {
+    // A relative override names a file against the current directory.
+    if (overrideValue->front() == '/') return *overrideValue;
+    return joinPath(currentDirectory(), *overrideValue);
+  }
   return joinPath(joinPath(launcherDir, kEngineBundle), kEngineInBundle);
 }
 

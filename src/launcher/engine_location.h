@@ -1,5 +1,6 @@
-// Where the engine executable is: $QUILLON_ENGINE_BIN when non-empty, else
-// inside the launcher's own bundle directory.
+// Where the engine executable is: $QUILLON_ENGINE_BIN when non-empty (made
+// absolute against the current directory), else inside the launcher's own
+// bundle directory.
 #pragma once
 
 #include <optional>

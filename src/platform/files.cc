@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 
 #include "platform/paths.h"
@@ -58,18 +59,26 @@ std::optional<std::string> readRegularFile(const std::string& path, size_t maxBy
 
 bool makeDirectories(const std::string& path) {
   if (path.empty()) return true;
+  // Beyond the system's path limit nothing can be created; giving up at once
+  // also spares creating a deep chain of directories that leads nowhere.
+  if (path.size() >= PATH_MAX) return false;
   struct stat st {};
   if (stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
-  std::string parent = parentPath(path);
-  if (!parent.empty() && parent != path && !makeDirectories(parent)) return false;
-  if (mkdir(path.c_str(), 0777) == 0) return true;
-  return errno == EEXIST && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  // Each missing directory from the top down, in a loop: a path of
+  // thousands of components must not cost a frame each.
+  for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+    std::string prefix = path.substr(0, slash);
+    if (!prefix.empty() && prefix.back() != '/' && mkdir(prefix.c_str(), 0700) != 0 &&
+        !(errno == EEXIST && stat(prefix.c_str(), &st) == 0 && S_ISDIR(st.st_mode)))
+      return false;
+    if (slash == std::string::npos) return true;
+  }
 }
 
 bool writeNewFile(const std::string& path, std::string_view bytes) {
   struct stat st {};
   if (lstat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) unlink(path.c_str());
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0) return false;
   size_t done = 0;
   while (done < bytes.size()) {
@@ -101,6 +110,13 @@ bool replaceWithFile(const std::string& source, const std::string& destination) 
   }
   unlink(from);
   return true;
+}
+
+std::optional<std::string> linkTarget(const std::string& path) {
+  char buf[PATH_MAX];
+  ssize_t n = readlink(path.c_str(), buf, sizeof buf);
+  if (n < 0 || static_cast<size_t>(n) >= sizeof buf) return std::nullopt;
+  return std::string(buf, static_cast<size_t>(n));
 }
 
 void writeStandardError(std::string_view bytes) {

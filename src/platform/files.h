@@ -19,16 +19,21 @@ bool isExecutableFile(const std::string& path);
 // file, a FIFO, a device, a directory or a larger file gives no value.
 std::optional<std::string> readRegularFile(const std::string& path, size_t maxBytes);
 
-// Creates the directory and any missing parents; an existing directory is fine.
+// Creates the directory and any missing parents, readable by the owner alone
+// (0700); an existing directory is fine. A path at or beyond PATH_MAX fails.
 bool makeDirectories(const std::string& path);
 
-// Writes bytes to a new file at path, replacing a file or link standing there.
+// Writes bytes to a new file at path, readable by the owner alone (0600),
+// replacing a file or link standing there.
 bool writeNewFile(const std::string& path, std::string_view bytes);
 
 // Moves the file at source over destination in one step, so that a reader
 // finds the old file or the new one and nothing in between. Fails, leaving
 // both alone, when a directory stands at destination.
 bool replaceWithFile(const std::string& source, const std::string& destination);
+
+// The target of the symbolic link at path; none when there is no link.
+std::optional<std::string> linkTarget(const std::string& path);
 
 // Writes the bytes to standard error in a single write, unbuffered.
 void writeStandardError(std::string_view bytes);

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <optional>
 #include <string_view>
@@ -64,6 +65,16 @@ std::string appSupportDirectory() {
   const char* xdg = getenv("XDG_CONFIG_HOME");
   if (xdg && xdg[0] == '/') return joinPath(xdg, "Quillon");
   return joinPath(joinPath(homeDirectory(), ".config"), "Quillon");
+}
+
+std::string currentDirectory() {
+  std::vector<char> buf(4096);
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    if (getcwd(buf.data(), buf.size())) return buf.data();
+    if (errno != ERANGE) return "";
+    buf.resize(buf.size() * 4);
+  }
+  return "";
 }
 
 std::string joinPath(const std::string& dir, const std::string& name) {

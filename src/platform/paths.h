@@ -16,6 +16,9 @@ std::string homeDirectory();
 // an absolute path, else <home>/.config/Quillon.
 std::string appSupportDirectory();
 
+// The current working directory ("" when it cannot be read).
+std::string currentDirectory();
+
 // Joins a directory and a relative name the way file URLs do: an empty
 // directory leaves the name relative to the current directory.
 std::string joinPath(const std::string& dir, const std::string& name);

@@ -1,7 +1,10 @@
 #include "platform/process_info.h"
 
+#include <signal.h>
+#include <sys/utsname.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 
 extern char** environ;
@@ -43,6 +46,16 @@ uint64_t physicalMemoryBytes() {
 
 long activeProcessorCount() {
   return sysconf(_SC_NPROCESSORS_ONLN);
+}
+
+std::string hostName() {
+  utsname names{};
+  return uname(&names) == 0 ? names.nodename : "";
+}
+
+bool processExists(long pid) {
+  if (pid <= 0 || static_cast<pid_t>(pid) != pid) return false;
+  return kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
 }
 
 }  // namespace quillon

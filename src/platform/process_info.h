@@ -26,4 +26,10 @@ uint64_t physicalMemoryBytes();
 // Processors currently online; 0 or less when the platform cannot tell.
 long activeProcessorCount();
 
+// This machine's host name ("" when it cannot be read).
+std::string hostName();
+
+// A process with this id exists (possibly owned by another user).
+bool processExists(long pid);
+
 }  // namespace quillon

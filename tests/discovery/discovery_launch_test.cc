@@ -3,13 +3,10 @@
 // with_test_network.sh builds): what the engine and the reports get for each
 // answer, the failures and their policy, and a probe that stays on the
 // persona's proxy whatever the user's curl and signal settings say.
-#include <signal.h>
-
 #include <cstdlib>
-#include <filesystem>
 #include <regex>
 
-#include "launcher_fixture.h"
+#include "launcher_process.h"
 
 namespace quillon::test {
 namespace {
@@ -39,24 +36,29 @@ std::string okReport(const std::string& fields) {
          "\n";
 }
 
-class DiscoveryLaunchTest : public LauncherProcessTest {
+// The engine's extra switches after the persona's: the device switches and
+// the start page.
+Args deviceSwitchesAndStartPage(const Args& argv) {
+  return Args(argv.end() - 7, argv.end() - 3);
+}
+
+class DiscoveryLaunchTest : public LauncherProcess {
  protected:
   void SetUp() override {
     ASSERT_NE(env("QUILLON_TEST_ANSWERS"), "") << "run through with_test_network.sh";
-    LauncherProcessTest::SetUp();
+    LauncherProcess::SetUp();
     setEnv("CURL_CA_BUNDLE", env("CURL_CA_BUNDLE"));
-    profile_ = path("profile");
+    setEnv("PATH", "/usr/bin:/bin");
   }
   void TearDown() override {
     std::filesystem::remove(env("QUILLON_TEST_ANSWERS") + "/geoip");
     std::filesystem::remove(env("QUILLON_TEST_ANSWERS") + "/myip");
-    LauncherProcessTest::TearDown();
   }
 
   // Sets the responder's answers ("" keeps its default) and the persona, then
   // launches on the profile with a previous session's tabs in it.
   Launch launchPersona(const std::string& persona, const std::string& geoip = "",
-                       const std::string& myip = "", ProcessSetup setup = {}) {
+                       const std::string& myip = "", Options setup = {}) {
     std::filesystem::remove(env("QUILLON_TEST_ANSWERS") + "/geoip");
     std::filesystem::remove(env("QUILLON_TEST_ANSWERS") + "/myip");
     if (!geoip.empty()) writeFile(env("QUILLON_TEST_ANSWERS") + "/geoip", geoip);
@@ -69,7 +71,21 @@ class DiscoveryLaunchTest : public LauncherProcessTest {
   std::string resultReport() { return untimed(readFile(profile_ + "/.quillon-launcher-result.json")); }
   std::string errorReport() { return untimed(readFile(profile_ + "/.quillon-launcher-error.json")); }
 
-  std::string profile_;
+  // The engine's arguments: its path, the user data directory, the persona's
+  // switches, then the device switches, start page and trailing switches.
+  Args engineArgs(const Args& persona, const Launch& run) {
+    Args argv = {QUILLON_RECORDING_ENGINE_PATH, "--user-data-dir=" + profile_};
+    argv.insert(argv.end(), persona.begin(), persona.end());
+    Args tail = run["arg"].size() >= 7 ? deviceSwitchesAndStartPage(run["arg"]) : Args{};
+    argv.insert(argv.end(), tail.begin(), tail.end());
+    argv.insert(argv.end(),
+                {"--hide-crash-restore-bubble",
+                 "--disable-features=PasswordManagerOnboarding,AutofillEnableAccountWalletStorage",
+                 "--disable-save-password-bubble"});
+    return argv;
+  }
+
+  std::string profile_ = tmp / "profile";
 };
 
 TEST_F(DiscoveryLaunchTest, ValuesFromTheProxyReachTheEngineAndTheReport) {
@@ -114,10 +130,8 @@ TEST_F(DiscoveryLaunchTest, ValuesFromTheProxyReachTheEngineAndTheReport) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.persona);
     Launch run = launchPersona(c.persona, c.geoip, c.myip);
-    ASSERT_NO_FATAL_FAILURE(expectQuietSuccess(run));
-    std::vector<std::string> extra = c.switches;
-    for (const std::string& s : defaultExtraSwitches()) extra.push_back(s);
-    EXPECT_EQ(run.engine->argv, expectedEngineArgv(engine_, {"--user-data-dir=" + profile_}, extra));
+    expectStarted(run);
+    EXPECT_EQ(run["arg"], engineArgs(c.switches, run));
     EXPECT_EQ(std::regex_replace(resultReport(), elapsed, "\"elapsed_ms\":E,"), okReport(c.report));
     EXPECT_FALSE(exists(profile_ + "/Default/Current Tabs")) << "hygiene ran";
     EXPECT_FALSE(exists(profile_ + "/.quillon-launcher-error.json"));
@@ -143,8 +157,8 @@ TEST_F(DiscoveryLaunchTest, FailuresReportAndFollowThePolicy) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.persona);
     Launch run = launchPersona(c.persona, c.geoip, c.myip);
-    EXPECT_EQ(run.process.exitStatus, c.status);
-    EXPECT_EQ(run.out + run.err, "");
+    EXPECT_EQ(run.status, c.status);
+    EXPECT_EQ(run.out, "");
     std::string error = errorReport();
     EXPECT_TRUE(error.starts_with(R"({"schema":1,"ts":"TS","step":"discover_proxy_ip","error_code":")" +
                                   c.code + R"(","message":"curl exit )" + c.curlStatus))
@@ -155,7 +169,7 @@ TEST_F(DiscoveryLaunchTest, FailuresReportAndFollowThePolicy) {
               std::string::npos)
         << error;
     if (c.status == 42) {
-      EXPECT_EQ(run.childrenLeft, 0) << "no engine";
+      EXPECT_EQ(run.children, 0) << "no engine";
       EXPECT_EQ(readFile(profile_ + "/Default/Current Tabs"), "tabs") << "no hygiene";
       EXPECT_TRUE(resultReport().starts_with(R"({"schema":1,"ts":"TS","status":"blocked",)"));
       EXPECT_TRUE(resultReport().ends_with(
@@ -163,33 +177,33 @@ TEST_F(DiscoveryLaunchTest, FailuresReportAndFollowThePolicy) {
           R"("launcher_version":"0.28.0-mac"})"
           "\n"));
     } else {
-      ASSERT_NO_FATAL_FAILURE(expectQuietSuccess(run));
-      EXPECT_EQ(run.engine->argv,
-                expectedEngineArgv(engine_, {"--user-data-dir=" + profile_}, defaultExtraSwitches()));
+      expectStarted(run);
+      EXPECT_EQ(run["arg"], engineArgs({}, run));
       EXPECT_TRUE(resultReport().starts_with(R"({"schema":1,"ts":"TS","status":"ok","ip":"",)"));
     }
   }
   // A later discovery that succeeds leaves no error report behind.
-  ASSERT_NO_FATAL_FAILURE(expectQuietSuccess(launchPersona(kProxy + R"(","auto-timezone":true})")));
+  expectStarted(launchPersona(kProxy + R"(","auto-timezone":true})"));
   EXPECT_FALSE(exists(profile_ + "/.quillon-launcher-error.json"));
 }
 
 TEST_F(DiscoveryLaunchTest, ProbeStaysOnTheProxyWhateverTheUserSettingsAndSignals) {
   // Settings that would send curl straight to the endpoint, which answers
   // only what comes through the proxy; and a parent that ignores SIGCHLD.
-  writeFile(path("home/.curlrc"), "noproxy = \"*\"\n");
+  writeFile(tmp / "home/.curlrc", "noproxy = \"*\"\n");
   setEnv("NO_PROXY", "*");
   setEnv("no_proxy", "*");
   // An engine that ends at once would be reaped by the kernel for the
   // launcher, which ignores SIGCHLD; it stays until the test ends it.
-  setEnv("QUILLON_TEST_LINGER", "1000");
+  setEnv("QUILLON_TEST_LINGER", "60");
   std::string login = env("QUILLON_TEST_PROXY_USER") + ":" + env("QUILLON_TEST_PROXY_PASSWORD") + "@";
   Launch run = launchPersona(proxyAt("QUILLON_TEST_AUTH_PROXY_PORT", login) +
                                  R"(","auto-timezone":true})",
-                             "", "", {.ignoredSignals = {SIGCHLD}});
-  ASSERT_NO_FATAL_FAILURE(expectQuietSuccess(run));
-  EXPECT_EQ(run.engine->argv[2], "--timezone-override=Europe/Berlin");
-  EXPECT_TRUE(run.engine->ignoredSignals & signalBit(SIGCHLD)) << "the engine keeps the parent's";
+                             "", "", {.ignored = SIGCHLD});
+  expectStarted(run);
+  EXPECT_EQ(run["arg"].at(2), "--timezone-override=Europe/Berlin");
+  EXPECT_TRUE(std::stoull(run["SigIgn:"].at(0), nullptr, 16) & (1ULL << (SIGCHLD - 1)))
+      << "the engine keeps the parent's";
 }
 
 }  // namespace

@@ -1,13 +1,10 @@
-// A stand-in for the browser engine: records what it was started with to
-// $QUILLON_TEST_RECORD, then exits or lingers for $QUILLON_TEST_LINGER ms (rounded up to seconds).
-//
-// The record is a list of items "KEY LEN:BYTES\n", so any byte survives:
-// one "arg" per argument, one "env" per variable, "pid", "ppid", "sid",
-// one "fd" per open descriptor ("N TARGET"), "sigblk" and "sigign" (hex, as
-// in /proc/self/status), and "end" last.
+// A stand-in for the browser engine: writes what it was started with to
+// $QUILLON_TEST_RECORD, each item "KEY VALUE" ended by a NUL byte: one "arg"
+// per argument, one "env" per variable, "ppid", "pid", "sid", one "fd" per
+// open descriptor ("N TARGET") and the "SigBlk:" and "SigIgn:" lines of
+// /proc/self/status. Then it lingers $QUILLON_TEST_LINGER seconds.
 #define _GNU_SOURCE
 #include <dirent.h>
-#include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -18,80 +15,54 @@ extern char** environ;
 static char record[1 << 20];
 static size_t used;
 
-static void item(const char* key, const char* bytes, size_t n) {
-  int k = snprintf(record + used, sizeof record - used, "%s %zu:", key, n);
-  if (k < 0 || used + (size_t)k + n + 1 >= sizeof record) _exit(70);
-  used += (size_t)k;
-  memcpy(record + used, bytes, n);
-  used += n;
-  record[used++] = '\n';
+static void item(const char* key, const char* value) {
+  int n = snprintf(record + used, sizeof record - used, "%s %s", key, value);
+  if (n < 0 || used + (size_t)n + 1 >= sizeof record) _exit(70);
+  used += (size_t)n + 1;
 }
 
-static void text(const char* key, const char* value) {
-  item(key, value, strlen(value));
-}
-
-static void number(const char* key, long long value) {
-  char digits[32];
-  item(key, digits, (size_t)snprintf(digits, sizeof digits, "%lld", value));
-}
-
-// Every descriptor open at start, without the one that lists them.
-static void descriptors(void) {
-  DIR* dir = opendir("/proc/self/fd");
-  if (!dir) _exit(72);
-  struct dirent* entry;
-  while ((entry = readdir(dir)) != NULL) {
-    int fd = atoi(entry->d_name);
-    if (entry->d_name[0] == '.' || fd == dirfd(dir)) continue;
-    char link[64], value[4200];
-    snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-    int k = snprintf(value, sizeof value, "%d ", fd);
-    ssize_t n = readlink(link, value + k, sizeof value - (size_t)k);
-    item("fd", value, (size_t)k + (size_t)(n > 0 ? n : 0));
-  }
-  closedir(dir);
-}
-
-static void signalState(void) {
-  FILE* status = fopen("/proc/self/status", "re");
-  if (!status) _exit(73);
-  char line[512];
-  while (fgets(line, sizeof line, status)) {
-    line[strcspn(line, "\n")] = '\0';
-    if (strncmp(line, "SigBlk:\t", 8) == 0) text("sigblk", line + 8);
-    if (strncmp(line, "SigIgn:\t", 8) == 0) text("sigign", line + 8);
-  }
-  fclose(status);
-}
-
-// Writes <path>.tmp and renames it over path, so a reader sees it whole.
-static int publish(const char* path) {
-  char temporary[4096];
-  if (snprintf(temporary, sizeof temporary, "%s.tmp", path) >= (int)sizeof temporary) return -1;
-  int fd = open(temporary, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return -1;
-  int ok = write(fd, record, used) == (ssize_t)used;
-  ok = close(fd) == 0 && ok;
-  return ok && rename(temporary, path) == 0 ? 0 : -1;
+static void number(const char* key, long value) {
+  char text[32];
+  snprintf(text, sizeof text, "%ld", value);
+  item(key, text);
 }
 
 int main(int argc, char** argv) {
-  // The parent first: once the launcher has exited, getppid() names whoever
-  // adopted the engine.
-  pid_t parent = getppid();
-  descriptors();
-  for (int i = 0; i < argc; ++i) text("arg", argv[i]);
-  for (char** e = environ; *e; ++e) text("env", *e);
+  // The parent first: once the launcher has gone, someone else adopts us.
+  number("ppid", getppid());
+  DIR* dir = opendir("/proc/self/fd");
+  for (struct dirent* e; dir && (e = readdir(dir)) != NULL;) {
+    char link[300], value[4400];
+    snprintf(link, sizeof link, "/proc/self/fd/%s", e->d_name);
+    int k = snprintf(value, sizeof value, "%s ", e->d_name);
+    ssize_t n = readlink(link, value + k, sizeof value - (size_t)k - 1);
+    value[k + (n > 0 ? n : 0)] = '\0';
+    if (e->d_name[0] != '.' && atoi(e->d_name) != dirfd(dir)) item("fd", value);
+  }
+  if (dir) closedir(dir);
+  for (int i = 0; i < argc; ++i) item("arg", argv[i]);
+  for (char** e = environ; *e; ++e) item("env", *e);
   number("pid", getpid());
-  number("ppid", parent);
   number("sid", getsid(0));
-  signalState();
-  text("end", "");
+  FILE* status = fopen("/proc/self/status", "re");
+  for (char line[512]; status && fgets(line, sizeof line, status);) {
+    line[strcspn(line, "\n")] = '\0';
+    char* tab = strchr(line, '\t');
+    if (tab && (!strncmp(line, "SigBlk:", 7) || !strncmp(line, "SigIgn:", 7))) {
+      *tab = '\0';
+      item(line, tab + 1);
+    }
+  }
+  if (status) fclose(status);
 
   const char* path = getenv("QUILLON_TEST_RECORD");
-  if (!path || !*path || publish(path) != 0) return 71;
+  char temporary[4096];
+  if (!path || snprintf(temporary, sizeof temporary, "%s.tmp", path) >= (int)sizeof temporary)
+    return 71;
+  FILE* out = fopen(temporary, "we");
+  if (!out || fwrite(record, 1, used, out) != used || fclose(out) != 0 || rename(temporary, path))
+    return 72;
   const char* linger = getenv("QUILLON_TEST_LINGER");
-  if (linger) sleep((unsigned)(atol(linger) + 999) / 1000);
+  if (linger) sleep((unsigned)atoi(linger));
   return 0;
 }

@@ -1,8 +1,13 @@
 // Test helpers: a private temporary directory and whole-file access.
 #pragma once
 
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
 #include <string>
-#include <string_view>
 
 namespace quillon::test {
 
@@ -10,25 +15,40 @@ namespace quillon::test {
 // the object goes away.
 class TempDir {
  public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-
+  TempDir() {
+    const char* base = getenv("TMPDIR");
+    path_ = std::string(base && *base ? base : "/tmp") + "/quillon-test-XXXXXX";
+    if (!mkdtemp(path_.data())) throw std::runtime_error("mkdtemp failed");
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
   const std::string& path() const { return path_; }
-  // path() + "/" + relative
-  std::string operator/(std::string_view relative) const;
+  std::string operator/(std::string_view relative) const { return path_ + "/" += relative; }
 
  private:
   std::string path_;
 };
 
 // Writes bytes to path, creating missing parent directories.
-void writeFile(const std::string& path, std::string_view bytes);
+inline void writeFile(const std::string& path, std::string_view bytes) {
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
 
 // The whole file, or "<missing>" when it cannot be read.
-std::string readFile(const std::string& path);
+inline std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return in ? content.str() : "<missing>";
+}
 
-bool exists(const std::string& path);
+// Something (a dangling link included) stands at path.
+inline bool exists(const std::string& path) {
+  std::error_code ignored;
+  return std::filesystem::exists(std::filesystem::symlink_status(path, ignored));
+}
 
 }  // namespace quillon::test

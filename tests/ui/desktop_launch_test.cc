@@ -17,7 +17,7 @@
 #include <future>
 #include <thread>
 
-#include "launcher_fixture.h"
+#include "launcher_process.h"
 
 namespace quillon::test {
 namespace {
@@ -38,7 +38,7 @@ class XClient {
     for (int poll = 0; poll < 500; ++poll) {
       std::optional<xcb_window_t> window = mappedWindow(title);
       if (window.has_value() == present) return present ? window : xcb_window_t{0};
-      std::this_thread::sleep_for(Millis(20));
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return std::nullopt;
   }
@@ -128,10 +128,10 @@ struct LoopbackPort {
   std::string proxy() const { return "socks5://127.0.0.1:" + std::to_string(port); }
 };
 
-class DesktopLaunchTest : public LauncherProcessTest {
+class DesktopLaunchTest : public LauncherProcess {
  protected:
   void SetUp() override {
-    LauncherProcessTest::SetUp();
+    LauncherProcess::SetUp();
     const char* display = getenv("DISPLAY");
     ASSERT_TRUE(display && *display) << "run under xvfb-run";
     setEnv("DISPLAY", display);
@@ -151,7 +151,7 @@ class DesktopLaunchTest : public LauncherProcessTest {
 
   // Runs the launch while a second thread acts on the window of this title.
   template <typename Act>
-  Launch launchActing(const std::string& title, Act act, ProcessSetup setup = {}) {
+  Launch launchActing(const std::string& title, Act act, Options setup = {}) {
     auto actor = std::async(std::launch::async, [&] {
       XClient x;
       std::optional<xcb_window_t> window = x.waitForWindow(title);
@@ -163,7 +163,7 @@ class DesktopLaunchTest : public LauncherProcessTest {
     return run;
   }
 
-  std::string profile_ = path("profile");
+  std::string profile_ = tmp / "profile";
 };
 
 TEST_F(DesktopLaunchTest, ClosingTheWindowCancelsTheLaunch) {
@@ -182,20 +182,12 @@ TEST_F(DesktopLaunchTest, ClosingTheWindowCancelsTheLaunch) {
     silent.stop();  // and curl may go
     return window.has_value();
   });
-  // Run directly: no engine is to be waited for.
-  int output = open(path("output").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
-  ProcessOutcome outcome = runProcess({.program = launcher_,
-                                       .argv = {launcher_, "--user-data-dir=" + profile_},
-                                       .env = env_,
-                                       .standardOutput = output,
-                                       .standardError = output});
-  close(output);
+  Launch run = launch({"--user-data-dir=" + profile_}, {.awaitEngine = false});
   ASSERT_TRUE(closer.get()) << "the progress window never appeared";
-  reapChildren(Millis(10000));  // curl
   for (xcb_atom_t a : wanted) EXPECT_NE(std::find(state.begin(), state.end(), a), state.end());
-  EXPECT_EQ(outcome.exitStatus, 0);
-  EXPECT_EQ(readFile(path("output")), "");
-  EXPECT_FALSE(exists(record_)) << "an engine was started";
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "");
+  EXPECT_FALSE(exists(record)) << "an engine was started";
   EXPECT_FALSE(exists(profile_ + "/.quillon-launcher-result.json"));
   EXPECT_EQ(readFile(profile_ + "/Default/Current Tabs"), "tabs");
 }
@@ -204,66 +196,66 @@ TEST_F(DesktopLaunchTest, EngineGetsWhatItGetsWithoutAWindow) {
   writePersona(LoopbackPort(false).proxy());  // refused: discovery fails, the launch falls back
   setEnv("DESKTOP_STARTUP_ID", "launcher-startup-1");
   setEnv("XDG_ACTIVATION_TOKEN", "token-1");
-  std::string extraFile = path("inherited.txt");
+  std::string extraFile = tmp / "inherited.txt";
   writeFile(extraFile, "x");
   int fd = open(extraFile.c_str(), O_RDONLY | O_CLOEXEC);
-  ProcessSetup setup{
-      .inheritedFds = {{fd, 7}}, .blockedSignals = {SIGUSR1}, .ignoredSignals = {SIGUSR2, SIGPIPE}};
+  Options setup{.inheritedFd = fd, .blocked = SIGUSR1, .ignored = SIGUSR2};
   Launch windowed = launchActing(
       kWindowTitle, [](XClient&, xcb_window_t) {}, setup);
-  std::vector<std::string> desktopEnv = env_;
+  Args desktopEnv = environment;
   setEnv("DISPLAY", std::nullopt);
   Launch windowless = launch({"--user-data-dir=" + profile_}, setup);
   close(fd);
 
-  ASSERT_NO_FATAL_FAILURE(expectQuietSuccess(windowed));
-  ASSERT_NO_FATAL_FAILURE(expectQuietSuccess(windowless));
-  EXPECT_EQ(windowed.engine->argv, windowless.engine->argv);
-  EXPECT_EQ(windowed.engine->env, desktopEnv);
-  EXPECT_EQ(windowless.engine->env, env_);
-  EXPECT_EQ(windowed.engine->fds, windowless.engine->fds);
-  EXPECT_EQ(windowed.engine->fds[7], extraFile);
-  EXPECT_EQ(windowed.engine->blockedSignals, signalBit(SIGUSR1));
-  EXPECT_EQ(windowed.engine->ignoredSignals, windowless.engine->ignoredSignals);
+  expectStarted(windowed);
+  expectStarted(windowless);
+  EXPECT_EQ(windowed["arg"], windowless["arg"]);
+  EXPECT_EQ(windowed["env"], desktopEnv);
+  EXPECT_EQ(windowless["env"], environment);
+  EXPECT_EQ(windowed["fd"], windowless["fd"]);
+  EXPECT_NE(std::find(windowed["fd"].begin(), windowed["fd"].end(), "7 " + extraFile),
+            windowed["fd"].end());
+  EXPECT_EQ(windowed["SigBlk:"], windowless["SigBlk:"]);
+  EXPECT_EQ(windowed["SigIgn:"], windowless["SigIgn:"]);
+  EXPECT_EQ(std::stoull(windowed["SigBlk:"].at(0), nullptr, 16), 1ULL << (SIGUSR1 - 1));
 }
 
 TEST_F(DesktopLaunchTest, DisplayThatCannotBeOpenedLeavesTheLaunchWithoutAWindow) {
   writePersona(LoopbackPort(false).proxy());
   setEnv("DISPLAY", ":9999");  // no such server: Qt would end the process with its own message
   Launch run = launch({"--user-data-dir=" + profile_});
-  ASSERT_NO_FATAL_FAILURE(expectQuietSuccess(run));
+  expectStarted(run);
   EXPECT_FALSE(exists(profile_ + "/Default/Current Tabs")) << "the launch went on";
 }
 
 // From the static launcher (direct path) and from the companion (after
 // discovery): the line, then the alert, then status 1.
 TEST_F(DesktopLaunchTest, FatalAlertFollowsTheLineAndEndsWithStatusOne) {
-  setEnv("QUILLON_ENGINE_BIN", path("missing engine"));
+  setEnv("QUILLON_ENGINE_BIN", tmp / "missing engine");
   for (bool discovery : {false, true}) {
     SCOPED_TRACE(discovery ? "discovery path" : "direct path");
     std::filesystem::remove(profile_ + "/command-line.json");
     if (discovery) writePersona(LoopbackPort(false).proxy());
     Launch run = launchActing("Quillon Browser",
                               [](XClient& x, xcb_window_t alert) { x.requestClose(alert); });
-    EXPECT_EQ(run.process.exitStatus, 1);
-    EXPECT_EQ(run.err,
-              "[quillon-launcher] Engine binary not found:\n" + path("missing engine") + "\n");
-    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out,
+              "[quillon-launcher] Engine binary not found:\n" + tmp / "missing engine" + "\n");
   }
 }
 
 TEST_F(DesktopLaunchTest, DirectPathMapsNoQtLibrary) {
   // The engine copies the launcher's memory map while the launcher is held
   // at its exit.
-  std::string engine = path("maps-engine.sh");
+  std::string engine = tmp / "maps-engine.sh";
   writeFile(engine,
             "#!/bin/sh\ncat /proc/$PPID/maps > \"$QUILLON_TEST_RECORD.tmp\"\n"
             "mv \"$QUILLON_TEST_RECORD.tmp\" \"$QUILLON_TEST_RECORD\"\n");
   std::filesystem::permissions(engine, std::filesystem::perms::owner_all);
   setEnv("QUILLON_ENGINE_BIN", engine);
-  Launch run = launch({}, {.holdAtExitUntil = record_});
-  EXPECT_EQ(run.process.exitStatus, 0);
-  std::string maps = readFile(record_);
+  Launch run = launch({});
+  EXPECT_EQ(run.status, 0);
+  std::string maps = readFile(record);
   EXPECT_NE(maps.find("/quillon-launcher\n"), std::string::npos) << maps;
   EXPECT_EQ(maps.find(".so"), std::string::npos) << maps;
 }

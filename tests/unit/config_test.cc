@@ -1,5 +1,6 @@
 // Finding and reading the launch configuration, and the persona overlay.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -15,145 +16,94 @@ using test::TempDir;
 using test::writeFile;
 
 OverlayKeys overlayOf(std::string_view text) {
-  return overlayFromConfig(Json::parse(text));
+  return overlayFromConfig(*parseJson(text));
 }
 
-TEST(UserDataDirFromArgs, FirstExactPrefixWins) {
-  EXPECT_EQ(userDataDirFromArgs({}), std::nullopt);
-  EXPECT_EQ(userDataDirFromArgs({"--x", "--user-data-dir=/a", "--user-data-dir=/b"}), "/a");
-  EXPECT_EQ(userDataDirFromArgs({"--user-data-dir="}), "");
-  EXPECT_EQ(userDataDirFromArgs({"--USER-DATA-DIR=/a", "--user-data-dir", "/b"}), std::nullopt);
-}
-
-TEST(LaunchConfigPath, UserDataDirFileWinsOnlyWhenSomethingIsThere) {
+TEST(LaunchConfig, FirstUserDataDirArgumentAndWhereItsFileIs) {
+  EXPECT_EQ(userDataDirFromArgs({"--user-data-dir", "--user-data-dir=/a", "--user-data-dir=/b"}),
+            "/a");
   TempDir home;
   setenv("HOME", home.path().c_str(), 1);
-  unsetenv("XDG_CONFIG_HOME");
+  setenv("XDG_CONFIG_HOME", "relative", 1);
   std::string perUser = home / ".config/Quillon/command-line.json";
-  EXPECT_EQ(launchConfigPath(std::nullopt), perUser);
-
-  TempDir udd;
-  EXPECT_EQ(launchConfigPath(udd.path()), perUser);
-  writeFile(udd / "command-line.json", "not json");
-  EXPECT_EQ(launchConfigPath(udd.path()), udd / "command-line.json");
-
-  setenv("XDG_CONFIG_HOME", "relative/dir", 1);
-  EXPECT_EQ(launchConfigPath(std::nullopt), perUser);
+  EXPECT_EQ(launchConfigPath(home.path()), perUser) << "nothing in the user data directory";
+  writeFile(home / "command-line.json", "not json");
+  EXPECT_EQ(launchConfigPath(home.path()), home / "command-line.json");
+  // An empty user data directory is the current directory.
+  ASSERT_EQ(chdir(home.path().c_str()), 0);
+  EXPECT_EQ(launchConfigPath(std::string()), "command-line.json");
+  ASSERT_EQ(chdir("/"), 0);
   setenv("XDG_CONFIG_HOME", (home / "xdg").c_str(), 1);
   EXPECT_EQ(launchConfigPath(std::nullopt), home / "xdg/Quillon/command-line.json");
   unsetenv("XDG_CONFIG_HOME");
 }
 
-TEST(OverlayFlag, LenientTruth) {
-  Json config = Json::parse(R"({"t":true,"f":false,"s1":"true","s2":"1","S":"True","yes":"yes",
-    "two":2,"neg":-1,"zero":0,"half":0.5,"oneAndHalf":1.5,"null":null,"arr":[1],"obj":{}})");
-  for (const char* key : {"t", "s1", "s2", "two", "neg", "oneAndHalf"})
-    EXPECT_TRUE(overlayFlag(key, config)) << key;
-  for (const char* key : {"f", "S", "yes", "zero", "half", "null", "arr", "obj", "absent"})
-    EXPECT_FALSE(overlayFlag(key, config)) << key;
-}
+TEST(Overlay, LenientFlagsPresenceAndForcedTabs) {
+  Json flags = *parseJson(R"({"s1":"true","s2":"1","two":2,"oneAndHalf":1.5,
+    "S":"True","zero":0,"half":0.5,"arr":[1]})");
+  for (const char* key : {"s1", "s2", "two", "oneAndHalf"}) EXPECT_TRUE(overlayFlag(key, flags));
+  for (const char* key : {"S", "zero", "half", "arr", "absent"})
+    EXPECT_FALSE(overlayFlag(key, flags));
 
-TEST(Overlay, DefaultsForEmptyObject) {
-  OverlayKeys o = overlayOf("{}");
-  EXPECT_EQ(o.proxyServer, "");
+  OverlayKeys o =
+      overlayOf(R"({"proxy-server":5,"chrome-command-line":{"--proxy-server":"socks5://h:1"},
+    "geo-lat":null,"lang":"","device-memory":null,"start-page":"https://a.test/",
+    "close-previous-tabs":false,"on-proxy-fail":"Fallback",
+    "granular-storage-reset":{"cookies":1,"indexeddb":0.5,"local_storage":"true"}})");
+  EXPECT_EQ(o.proxyServer, "socks5://h:1");
+  EXPECT_TRUE(o.geoLatSet && o.langSet && o.deviceMemorySet && o.closePreviousTabs);
+  EXPECT_FALSE(o.geoLngSet || o.hardwareConcurrencySet);
   EXPECT_EQ(o.onProxyFail, "block");
-  EXPECT_FALSE(o.closePreviousTabs || o.webrtcNoLeak || o.autoGeo || o.autoLang || o.autoTimezone);
-  EXPECT_TRUE(o.granularStorageReset.empty());
-  EXPECT_EQ(o.startPage, "");
-  EXPECT_EQ(o.webglProfile, "");
+  EXPECT_EQ(o.granularStorageReset,
+            (std::map<std::string, bool>{{"cookies", true}, {"indexeddb", false}}));
+  EXPECT_EQ(overlayOf(R"({"on-proxy-fail":"fallback","start-page":7})").onProxyFail +
+                std::to_string(overlayOf(R"({"start-page":7})").closePreviousTabs),
+            "fallback0");
 }
 
-TEST(Overlay, ProxyFallsBackToChromeCommandLine) {
-  EXPECT_EQ(
-      overlayOf(R"({"proxy-server":5,"chrome-command-line":{"--proxy-server":"socks5://h:1"}})")
-          .proxyServer,
-      "socks5://h:1");
-  EXPECT_EQ(
-      overlayOf(R"({"proxy-server":"","chrome-command-line":["--proxy-server"]})").proxyServer, "");
-  EXPECT_EQ(
-      overlayOf(R"({"proxy-server":" socks5://a:1 ","chrome-command-line":{"--proxy-server":"x"}})")
-          .proxyServer,
-      " socks5://a:1 ");
-}
-
-TEST(Overlay, PresenceFlagsIgnoreValues) {
-  OverlayKeys o = overlayOf(R"({"geo-lat":null,"geo-lng":false,"lang":"","accept-language":0,
-    "timezone-override":[],"webrtc-fake-public-ip":{},"device-memory":null,"hardware-concurrency":1,
-    "speech-voices":"x"})");
-  EXPECT_TRUE(o.geoLatSet && o.geoLngSet && o.langSet && o.acceptLanguageSet &&
-              o.timezoneOverrideSet && o.webrtcFakePublicIpSet && o.deviceMemorySet &&
-              o.hardwareConcurrencySet && o.speechVoicesSet);
-  OverlayKeys none = overlayOf(R"({"Geo-Lat":1})");
-  EXPECT_FALSE(none.geoLatSet);
-}
-
-TEST(Overlay, OnProxyFailIsBlockUnlessExactlyFallback) {
-  EXPECT_EQ(overlayOf(R"({"on-proxy-fail":"fallback"})").onProxyFail, "fallback");
-  for (const char* text : {R"({"on-proxy-fail":"Fallback"})", R"({"on-proxy-fail":"warn"})",
-                           R"({"on-proxy-fail":1})", R"({"on-proxy-fail":"block"})"})
-    EXPECT_EQ(overlayOf(text).onProxyFail, "block") << text;
-}
-
-TEST(Overlay, StartPageForcesClosePreviousTabs) {
-  OverlayKeys o = overlayOf(R"({"start-page":"https://a.test/","close-previous-tabs":false})");
-  EXPECT_EQ(o.startPage, "https://a.test/");
-  EXPECT_TRUE(o.closePreviousTabs);
-  EXPECT_FALSE(overlayOf(R"({"start-page":""})").closePreviousTabs);
-  EXPECT_FALSE(overlayOf(R"({"start-page":7})").closePreviousTabs);
-}
-
-TEST(Overlay, GranularStorageResetTakesBooleansAndNumbersOnly) {
-  OverlayKeys o = overlayOf(R"({"granular-storage-reset":{"cookies":true,"indexeddb":0,
-    "local_storage":"true","websql":null,"all":2,"Cookies":false}})");
-  std::map<std::string, bool> expected{
-      {"cookies", true}, {"indexeddb", false}, {"all", true}, {"Cookies", false}};
-  EXPECT_EQ(o.granularStorageReset, expected);
-  EXPECT_TRUE(overlayOf(R"({"granular-storage-reset":["cookies"]})").granularStorageReset.empty());
-}
-
-// Files that are not a usable configuration give the defaults, never a crash or a hang.
+// Files that are not a usable configuration give the defaults, never a
+// crash or a hang; the limits themselves are still read.
 TEST(LoadOverlay, UnusableFilesGiveDefaults) {
   TempDir dir;
   std::string path = dir / "command-line.json";
-  const std::string valid = R"({"auto-geo":true,"proxy-server":"socks5://p:1"})";
-  struct Case {
-    const char* name;
-    std::string bytes;
-  } cases[] = {
-      {"empty", ""},
-      {"malformed", "{\"auto-geo\":true"},
-      {"array", "[{\"auto-geo\":true}]"},
-      {"string", "\"auto-geo\""},
-      {"trailing garbage", valid + " x"},
-      {"NUL byte", valid + std::string(1, '\0') + "x"},
-      {"comment", "/* c */" + valid},
-      {"non-UTF-8", "{\"auto-geo\":true,\"proxy-server\":\"socks5://\xff\xfe:1\"}"},
-      {"nested a million deep", std::string(1000000, '[') + std::string(1000000, ']')},
-      {"huge", "{\"auto-geo\":true,\"pad\":\"" + std::string(kMaxJsonFileBytes, 'x') + "\"}"},
+  const std::string valid = R"({"auto-geo":true)";
+  auto padded = [&valid](size_t size) {
+    return valid + ",\"p\":\"" + std::string(size - valid.size() - 8, 'x') + "\"}";
   };
-  for (const Case& c : cases) {
-    writeFile(path, c.bytes);
-    OverlayKeys o = loadOverlay(path);
-    EXPECT_FALSE(o.autoGeo) << c.name;
-    EXPECT_EQ(o.proxyServer, "") << c.name;
+  const std::pair<std::string, bool> cases[] = {
+      {valid + "}", true},
+      {"\xEF\xBB\xBF" + valid + "}", true},
+      {valid + ",\"d\":" + std::string(200, '[') + std::string(200, ']') + "}", true},
+      {padded(kMaxJsonFileBytes), true},
+      {padded(kMaxJsonFileBytes + 1), false},
+      {valid, false},
+      {"[" + valid + "}]", false},
+      {valid + "} x", false},
+      {valid + "}" + std::string(1, '\0'), false},
+      {valid + ",\"p\":\"\xff\"}", false},
+      {std::string(1000000, '[') + std::string(1000000, ']'), false},
+  };
+  for (const auto& [bytes, read] : cases) {
+    writeFile(path, bytes);
+    EXPECT_EQ(loadOverlay(path).autoGeo, read) << bytes.substr(0, 40);
   }
-  writeFile(path, "\xEF\xBB\xBF" + valid);  // a byte-order mark is tolerated
-  EXPECT_TRUE(loadOverlay(path).autoGeo);
-
-  std::string nested =
-      "{\"auto-geo\":true,\"deep\":" + std::string(200, '[') + std::string(200, ']') + "}";
-  writeFile(path, nested);
-  EXPECT_TRUE(loadOverlay(path).autoGeo) << "ordinary nesting is read";
+  ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+  for (std::string special : {dir / "fifo", dir.path(), std::string("/dev/zero")})
+    EXPECT_FALSE(readJsonObjectFile(special)) << special;
 }
 
-TEST(LoadOverlay, SpecialFilesGiveDefaults) {
-  TempDir dir;
-  EXPECT_EQ(loadOverlay(dir / "missing.json").onProxyFail, "block");
-  std::string fifo = dir / "fifo.json";
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  EXPECT_FALSE(readJsonObjectFile(fifo).has_value());  // returns at once, nobody writes
-  EXPECT_FALSE(readJsonObjectFile(dir.path()).has_value());
-  EXPECT_FALSE(readJsonObjectFile("/dev/zero").has_value());
+// A configuration as large as allowed, of short keys, is read in about the
+// time of one pass; a key given twice keeps its first place, its last value.
+TEST(ParseJson, LargeObjectsInLinearTimeDuplicatesOnce) {
+  std::string text = "{\"start-page\":\"first\"";
+  for (int i = 0; text.size() < kMaxJsonFileBytes - 64; ++i)
+    text += ",\"" + std::to_string(i) + "\":0";
+  text += ",\"start-page\":\"last\",\"0\":1}";
+  std::optional<Json> value = parseJson(text);
+  ASSERT_TRUE(value);
+  EXPECT_EQ(value->begin().key() + "=" + value->begin()->get<std::string>(), "start-page=last");
+  EXPECT_EQ((*value)["0"], 1);
+  EXPECT_EQ(value->size(), 1 + std::stoul(std::prev(value->end()).key()) + 1);
 }
 
 }  // namespace

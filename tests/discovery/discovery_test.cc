@@ -1,0 +1,198 @@
+// Egress discovery's pure parts: the answer parser and classifier, the
+// endpoints, the country language table and the error report.
+#include <gtest/gtest.h>
+
+#include <limits>
+#include <regex>
+#include <set>
+
+#include "config/json_read.h"
+#include "discovery/country_lang.h"
+#include "discovery/egress_answer.h"
+#include "discovery/endpoints.h"
+#include "report/error_report.h"
+#include "support/test_files.h"
+
+namespace quillon {
+namespace {
+
+using namespace std::string_literals;
+
+std::string noIp(size_t bytes, const std::string& head) {
+  return "curl exit 0 but no usable IP in response \u2014 got " + std::to_string(bytes) +
+         " bytes, head: \"" + head + "\"";
+}
+
+std::string repeat(const std::string& piece, size_t times) {
+  std::string out;
+  while (times--) out += piece;
+  return out;
+}
+
+enum Verdict { kUsable, kNoIp, kNotUtf8 };
+
+// Answers without geo data: the whole record (each answer is shorter than
+// the 80-character head).
+TEST(EgressAnswer, PlainAndRejectedAnswersGiveTheExactRecord) {
+  const std::string longest = "0000:0000:0000:0000:0000:ffff:255.255.255.255";
+  struct Row {
+    std::string answer, ip;
+    Verdict verdict;
+  };
+  std::vector<Row> rows = {
+      {"\r\n \t \r\n198.51.100.4\r\nsecond line\r\n", "198.51.100.4", kUsable},
+      {" 1.2 .3.4 ", "1.2 .3.4", kUsable},          // inner separators stay
+      {"\u200b1.2.3.4", "\u200b1.2.3.4", kUsable},  // zero width space is no separator
+      {"1.2.3.4\0"s, "1.2.3.4\0"s, kUsable},        // nor is NUL
+      {"1.2.3.", "1.2.3.", kNoIp},
+      {longest, longest, kUsable},
+      {longest + "0", longest + "0", kNoIp},
+      {repeat("\u00e9", 7), repeat("\u00e9", 7), kUsable},  // characters, not bytes
+      {repeat("\U0001F600", 46), repeat("\U0001F600", 46), kNoIp},
+      {" \r\n\t\u2028\u3000\n", "", kNoIp},
+      {"[\"1.2.3.4\"]", "[\"1.2.3.4\"]", kUsable},    // only a brace selects JSON
+      {"{\"ip\":\"203.0.113.7\"}\n{}", "", kNoIp},    // a brace never falls back to plain
+      {"\u0085{\"ip\":\"203.0.113.7\"}", "", kNoIp},  // NEL is white space, not JSON's
+      {"\xc0\x80"
+       "1.2.3.4"s,
+       "", kNotUtf8},
+      {"\xed\xa0\x80 1.2.3.4"s, "", kNotUtf8},
+      {"\xf4\x90\x80\x80 1.2.3.4"s, "", kNotUtf8},
+      {"1.2.3.4\xe2\x82"s, "", kNotUtf8},
+      {"{\"ip\":\"1.2.3.4\xa0\"}"s, "", kNotUtf8},
+  };
+  for (std::string br : {"\n", "\x0b", "\x0c", "\r", "\r\n", "\u0085", "\u2028", "\u2029"})
+    rows.push_back({br + br + "1.2.3.4" + br + "5.6.7.8", "1.2.3.4", kUsable});
+  for (std::string sp :
+       {"\t", "\u00a0", "\u1680", "\u2000", "\u200a", "\u202f", "\u205f", "\u3000"})
+    rows.push_back({sp + sp + "1.2.3.4" + sp + "\n", "1.2.3.4", kUsable});
+  for (const Row& row : rows) {
+    SCOPED_TRACE(testing::PrintToString(row.answer));
+    DiscoverResult r = classifyAnswer(row.answer, 17);
+    EXPECT_EQ(r.errorCode, row.verdict == kUsable ? "" : "DISCOVERY_HTTP_ERROR");
+    EXPECT_EQ(r.message, row.verdict == kUsable ? ""
+                         : row.verdict == kNoIp ? noIp(row.answer.size(), row.answer)
+                                                : "curl exit 0 but response not UTF-8");
+    EXPECT_EQ(r.ip, row.ip);
+    EXPECT_EQ(r.curlExitCode * 100 + r.elapsedMs, 17);
+    EXPECT_EQ(r.countryCode + r.timezone + r.latitude + r.longitude, "");
+  }
+  std::string answer = repeat("\u00e9", 50) + "\n" + repeat("\u2014", 70);
+  EXPECT_EQ(classifyAnswer(answer, 0).message,
+            noIp(answer.size(), repeat("\u00e9", 50) + "\n" + repeat("\u2014", 29)));
+}
+
+// ip, country_code and timezone only as strings, verbatim; coordinates as
+// decimal text; a rejected IP keeps the geo data read with it.
+TEST(EgressAnswer, JsonFieldsAreTakenByType) {
+  const std::pair<std::string, std::string> cases[] = {
+      {" \r\n{\"ip\":\" 1.2.3.4 \",\"country_code\":\"De\",\"timezone\":\"Europe/Berlin\","
+       "\"latitude\":48.85,\"longitude\":\" 2,35 \",\"org\":{\"asn\":[1,null]}}",
+       " 1.2.3.4 |De|Europe/Berlin|48.85| 2,35 "},
+      {"{\"ip\":\"1.2.3\",\"latitude\":true,\"longitude\":-9223372036854775808}",
+       "1.2.3|||1|-9223372036854775808"},
+      {"{\"ip\":3405803783,\"country_code\":49,\"latitude\":1e21,\"longitude\":1.5e-7}",
+       "|||1000000000000000000000|0.00000015"},
+      {"{\"ip\":null,\"timezone\":[\"UTC\"],\"latitude\":2.0,\"longitude\":[1]}", "|||2|"},
+  };
+  for (const auto& [json, fields] : cases) {
+    DiscoverResult r = classifyAnswer(json, 9);
+    EXPECT_EQ(r.ip + "|" + r.countryCode + "|" + r.timezone + "|" + r.latitude + "|" + r.longitude,
+              fields);
+    EXPECT_EQ(r.message, r.errorCode.empty() ? "" : noIp(json.size(), json));
+  }
+  std::string deep = "{\"a\":" + repeat("[", 200000) + repeat("]", 200000) + ",\"ip\":\"1.2.3.4\"}";
+  EXPECT_EQ(classifyAnswer(deep, 0).ip, "") << "deep nesting is refused without harm";
+  EXPECT_EQ(decimalText(std::numeric_limits<double>::infinity()), "");
+}
+
+TEST(EgressAnswer, OversizedAnswerIsRefusedWithTheRealSizeAndTheKeptHead) {
+  DiscoverResult r = classifyOversizedAnswer("203.0.113.7\n" + repeat("x", 1000), 70000000, 8);
+  EXPECT_EQ(r.errorCode + "|" + r.ip + "|" + std::to_string(r.elapsedMs),
+            "DISCOVERY_HTTP_ERROR||8");
+  EXPECT_EQ(r.message, noIp(70000000, "203.0.113.7\n" + repeat("x", 68)));
+  std::string cut = repeat("\u2014", 100);
+  cut.pop_back();  // the cut may split the last character
+  EXPECT_EQ(classifyOversizedAnswer(cut, 90000000, 0).message,
+            noIp(90000000, repeat("\u2014", 80)));
+  EXPECT_EQ(classifyOversizedAnswer("ab\xff"
+                                    "cccccccc",
+                                    90000000, 0)
+                .message,
+            "curl exit 0 but response not UTF-8");
+}
+
+TEST(Endpoints, UrlsLabelsAndTextsOfTheConfiguredHosts) {
+  const std::pair<const char*, const char*> labels[] = {{"Geo.Quillon.TEST.", "quillon"},
+                                                        {"a.b.example.org", "b.example"},
+                                                        {"quillon.test", "quillon"},
+                                                        {"localhost", "localhost"}};
+  for (const auto& [host, label] : labels) EXPECT_EQ(providerLabel(host), label) << host;
+  const std::string primary = primaryEndpointHost(), fallback = fallbackEndpointHost();
+  EXPECT_EQ(primaryEndpointURL(), "https://" + primary + "/geoip?format=json");
+  EXPECT_EQ(fallbackEndpointURL(), "https://" + fallback + "/myip");
+  EXPECT_EQ(primaryProviderLabel(), providerLabel(primary));
+  EXPECT_EQ(fallbackProviderLabel(), fallback);
+  EXPECT_EQ(contactingPrimaryText(), "contacting " + primary + " via SOCKS5\u2026");
+  EXPECT_EQ(tryingFallbackText(), "primary failed \u2014 trying " + fallback + "\u2026");
+}
+
+// 38 rows, US first; each row's language of its own country, Accept-Language
+// starting with it and its bare language; exact lookups only.
+TEST(CountryLang, ThirtyEightWellFormedRowsExactLookup) {
+  const std::vector<CountryLang>& rows = countryLanguages();
+  ASSERT_EQ(rows.size(), 38u);
+  std::set<std::string> codes;
+  for (const CountryLang& row : rows) {
+    EXPECT_TRUE(codes.insert(row.cc).second) << row.cc;
+    EXPECT_TRUE(
+        std::regex_match(row.primary + " " + row.accept,
+                         std::regex("([a-z]{2})-" + row.cc + " \\1-" + row.cc +
+                                    ",\\1;q=0\\.9(,[a-z]{2};q=0\\.8(,[a-z]{2};q=0\\.7)?)?")))
+        << row.accept;
+    EXPECT_EQ(lookupCountryLang(row.cc)->accept, row.accept);
+  }
+  EXPECT_EQ(rows[0].primary + rows[0].accept,
+            std::string(kFallbackLanguage) + kFallbackAcceptLanguage);
+  EXPECT_EQ(lookupCountryLang("BE")->accept, "fr-BE,fr;q=0.9,nl;q=0.8,en;q=0.7");
+  for (const char* cc : {"de", " DE", "DEU", ""}) EXPECT_FALSE(lookupCountryLang(cc)) << cc;
+}
+
+std::string withoutTimestamp(const std::string& json) {
+  return std::regex_replace(json, std::regex(R"("ts":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ")"),
+                            "\"ts\":TS");
+}
+
+TEST(ErrorReport, WholeBytesWrittenSafelyAndRemovedWhenStale) {
+  ErrorReport full{kDiscoveryStep,
+                   "PROXY_UNREACHABLE",
+                   "got \"<h1>\"\r\n\x01 \u00e9",
+                   "socks5://u:pw@h:1",
+                   "https://g/geoip",
+                   7,
+                   3};
+  ErrorReport bare{"s", "INTERNAL", "m", std::nullopt, std::nullopt, std::nullopt, -5};
+  EXPECT_EQ(
+      withoutTimestamp(errorReportJSON(full)),
+      "{\"schema\":1,\"ts\":TS,\"step\":\"discover_proxy_ip\",\"error_code\":\"PROXY_UNREACHABLE\","
+      "\"message\":\"got \\\"<h1>\\\"\\r\\n\\u0001 \u00e9\",\"proxy\":\"socks5://u:pw@h:1\","
+      "\"discovery_url\":\"https://g/geoip\",\"curl_exit_code\":7,\"elapsed_ms\":3,"
+      "\"launcher_version\":\"0.28.0-mac\"}\n");
+  EXPECT_EQ(withoutTimestamp(errorReportJSON(bare)),
+            "{\"schema\":1,\"ts\":TS,\"step\":\"s\",\"error_code\":\"INTERNAL\",\"message\":\"m\","
+            "\"elapsed_ms\":-5,\"launcher_version\":\"0.28.0-mac\"}\n");
+
+  test::TempDir dir;
+  std::string path = errorReportPath(dir / "profile");
+  EXPECT_EQ(path, dir / "profile/.quillon-launcher-error.json");
+  ASSERT_TRUE(writeReportFile(full, path));
+  EXPECT_EQ(withoutTimestamp(test::readFile(path)), withoutTimestamp(errorReportJSON(full)));
+  removeStaleErrorReport(path);
+  EXPECT_FALSE(test::exists(path));
+  test::writeFile(path + "/keep", "x");
+  removeStaleErrorReport(path);
+  EXPECT_TRUE(test::exists(path + "/keep"));
+}
+
+}  // namespace
+}  // namespace quillon

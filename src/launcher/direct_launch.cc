@@ -1,6 +1,6 @@
 #include "launcher/direct_launch.h"
 
-#include <cstdlib>
+#include <unistd.h>
 
 #include "engine/hygiene.h"
 #include "engine/spawn.h"
@@ -25,27 +25,30 @@ std::vector<std::string> applyEngineKind(EngineKind kind, const OverlayKeys& ove
   return persona.environment;
 }
 
-void runDirectLaunch(const LaunchInputs& in) {
-  runProfileHygiene(in.overlay, in.userDataDir);
+SwitchList webglSwitches(const LaunchInputs& in) {
+  if (in.overlay.webglProfile.empty()) return {};
+  return webglProfileSwitches(in.overlay.webglProfile,
+                              locateWebglProfiles(in.launcherDir, in.programPath));
+}
 
-  std::vector<std::string> webgl;
-  if (!in.overlay.webglProfile.empty())
-    webgl = webglProfileSwitches(in.overlay.webglProfile,
-                                 locateWebglProfiles(in.launcherDir, in.programPath));
-  SwitchList extra = directSwitchList(in.overlay, webgl, currentMachineFacts());
-  std::vector<std::string> environment =
-      applyEngineKind(in.engineKind, in.overlay, ResolvedPersona{}, extra);
-
-  ResultReport report;
-  report.status = "passthrough";
-  writeReportFile(report, resultReportPath(in.userDataDir));
-
+void startEngine(const LaunchInputs& in, const ResolvedPersona& resolved, SwitchList extra) {
+  std::vector<std::string> environment = applyEngineKind(in.engineKind, in.overlay, resolved, extra);
   try {
     spawnEngine(in.engineBinary, in.passThroughArgs, extra, environment);
   } catch (const SpawnError& error) {
     fatalLaunchError(fatalMessage(error));
   }
-  exit(0);
+  // Every report is on disk; nothing buffered is left to flush.
+  _exit(0);
+}
+
+void runDirectLaunch(const LaunchInputs& in) {
+  runProfileHygiene(in.overlay, in.userDataDir);
+  SwitchList extra = directSwitchList(in.overlay, webglSwitches(in), currentMachineFacts());
+  ResultReport report;
+  report.status = "passthrough";
+  writeReportFile(report, resultReportPath(in.userDataDir));
+  startEngine(in, ResolvedPersona{}, std::move(extra));
 }
 
 }  // namespace quillon

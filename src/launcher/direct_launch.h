@@ -16,6 +16,15 @@ void runProfileHygiene(const OverlayKeys& overlay, const std::optional<std::stri
 std::vector<std::string> applyEngineKind(EngineKind kind, const OverlayKeys& overlay,
                                          const ResolvedPersona& resolved, SwitchList& extra);
 
+// The switches of the persona's WebGL profile, from the profiles file.
+SwitchList webglSwitches(const LaunchInputs& in);
+
+// Spawns the engine with the extra switches (and, for a stock Chromium, the
+// persona's Chromium forms) and ends the process: 0 once the engine is
+// spawned, 1 through the fatal path.
+[[noreturn]] void startEngine(const LaunchInputs& in, const ResolvedPersona& resolved,
+                              SwitchList extra);
+
 // Ends the process: 0 once the engine is spawned, 1 through the fatal path.
 [[noreturn]] void runDirectLaunch(const LaunchInputs& in);
 

@@ -4,11 +4,8 @@
 
 #include <thread>
 
-#include "engine/spawn.h"
 #include "engine/switches.h"
-#include "engine/webgl_profile.h"
 #include "launcher/direct_launch.h"
-#include "launcher/fatal.h"
 #include "report/result_report.h"
 
 namespace quillon {
@@ -78,23 +75,11 @@ void LauncherDelegate::launchEngine(const DiscoveryOutcome& outcome) {
     endLauncher(42);
   }
 
-  std::vector<std::string> webgl;
-  if (!inputs_.overlay.webglProfile.empty())
-    webgl = webglProfileSwitches(inputs_.overlay.webglProfile,
-                                 locateWebglProfiles(inputs_.launcherDir, inputs_.programPath));
   runProfileHygiene(inputs_.overlay, inputs_.userDataDir);
-  SwitchList extra =
-      discoverySwitchList(inputs_.overlay, outcome.resolved, webgl, currentMachineFacts());
-  std::vector<std::string> environment =
-      applyEngineKind(inputs_.engineKind, inputs_.overlay, outcome.resolved, extra);
+  SwitchList extra = discoverySwitchList(inputs_.overlay, outcome.resolved, webglSwitches(inputs_),
+                                         currentMachineFacts());
   writeReportFile(discoveryReport("ok", outcome), reportPath);
-
-  try {
-    spawnEngine(inputs_.engineBinary, inputs_.passThroughArgs, extra, environment);
-  } catch (const SpawnError& error) {
-    fatalLaunchError(fatalMessage(error));
-  }
-  endLauncher(0);
+  startEngine(inputs_, outcome.resolved, std::move(extra));
 }
 
 }  // namespace quillon

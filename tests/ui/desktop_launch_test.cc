@@ -78,7 +78,7 @@ class XClient {
     std::string bytes;
     if (reply && reply->format != 0)
       bytes.assign(static_cast<char*>(xcb_get_property_value(reply)),
-                   xcb_get_property_value_length(reply) * (reply->format / 8));
+                   xcb_get_property_value_length(reply));  // in bytes
     free(reply);
     return bytes;
   }

@@ -15,7 +15,6 @@ import shutil
 import signal
 import socket
 import socketserver
-import struct
 import subprocess
 import sys
 import tempfile
@@ -84,25 +83,17 @@ class Proxy(http.server.BaseHTTPRequestHandler):
         if not self.path.startswith(prefix + "/"):
             self.send_error(502)
             return
+        headers = "".join("%s: %s\r\n" % (k, v) for k, v in self.headers.items()
+                          if k.lower() not in ("connection", "proxy-connection"))
         try:
-            self.forward()
+            with socket.create_connection(("127.0.0.1", Proxy.site_port), 10, (EGRESS, 0)) as up:
+                up.sendall(("GET %s HTTP/1.0\r\n%sConnection: close\r\n\r\n"
+                            % (self.path[len(prefix):], headers)).encode("latin-1"))
+                for chunk in iter(lambda: up.recv(65536), b""):
+                    self.wfile.write(chunk)
         except OSError:   # the browser gave up on the request
             pass
         self.close_connection = True
-
-    def forward(self):
-        prefix = "http://127.0.0.1:%d" % Proxy.site_port
-        upstream = socket.create_connection(("127.0.0.1", Proxy.site_port), 10, (EGRESS, 0))
-        with upstream:
-            headers = "".join("%s: %s\r\n" % (k, v) for k, v in self.headers.items()
-                              if k.lower() not in ("connection", "proxy-connection"))
-            upstream.sendall(("GET %s HTTP/1.0\r\n%sConnection: close\r\n\r\n"
-                              % (self.path[len(prefix):], headers)).encode("latin-1"))
-            while True:
-                chunk = upstream.recv(65536)
-                if not chunk:
-                    break
-                self.wfile.write(chunk)
 
     def do_CONNECT(self):
         Proxy.seen.append(("CONNECT " + self.path, None))
@@ -150,18 +141,11 @@ class DevTools:
         data, self.buffer = self.buffer[:n], self.buffer[n:]
         return data
 
-    def _message(self):
-        payload = b""
-        while True:
-            head, size = self._read(2)
-            size &= 0x7F
-            if size == 126:
-                size = struct.unpack(">H", self._read(2))[0]
-            elif size == 127:
-                size = struct.unpack(">Q", self._read(8))[0]
-            payload += self._read(size)
-            if head & 0x80:
-                return payload
+    def _message(self):   # the browser sends each message in one frame
+        size = self._read(2)[1] & 0x7F
+        if size >= 126:
+            size = int.from_bytes(self._read(2 if size == 126 else 8), "big")
+        return self._read(size)
 
     def call(self, method, params=None, session=None):
         self.next_id += 1
@@ -171,7 +155,7 @@ class DevTools:
         data = json.dumps(message).encode()
         mask = os.urandom(4)
         header = bytes([0x81]) + (bytes([0x80 | len(data)]) if len(data) < 126
-                                  else bytes([0x80 | 126]) + struct.pack(">H", len(data)))
+                                  else bytes([0x80 | 126]) + len(data).to_bytes(2, "big"))
         self.sock.sendall(header + mask + bytes(b ^ mask[i % 4] for i, b in enumerate(data)))
         for _ in range(10000):   # events may come first
             reply = json.loads(self._message())
@@ -285,12 +269,8 @@ class Run:
 
 
 def _port_lines(path):
-    try:
-        with open(path) as f:
-            lines = f.read().split()
-        return lines if len(lines) == 2 else None
-    except OSError:
-        return None
+    lines = open(path).read().split() if os.path.exists(path) else []
+    return lines if len(lines) == 2 else None
 
 
 LOCALE = "[Intl.DateTimeFormat().resolvedOptions().timeZone, navigator.languages]"

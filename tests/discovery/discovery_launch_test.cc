@@ -1,8 +1,7 @@
-// The discovery path of the built launcher, through real microsocks to the
-// loopback geo-IP responder (inside the private network that
-// with_test_network.sh builds): what the engine and the reports get for each
-// answer, the failures and their policy, and a probe that stays on the
-// persona's proxy whatever the user's curl and signal settings say.
+// The discovery path of the built launcher through real microsocks to the
+// loopback geo-IP responder, inside the network of with_test_network.sh:
+// what the engine and the reports get, the policy on failure, and a probe
+// that stays on the persona's proxy whatever the user's settings say.
 #include <cstdlib>
 #include <regex>
 
@@ -20,26 +19,12 @@ std::string proxyAt(const char* portVariable, const std::string& login = "") {
   return "socks5://" + login + "127.0.0.1:" + env(portVariable);
 }
 
-const std::string kProxy = proxyAt("QUILLON_TEST_PROXY_PORT");
-const std::string kGeo = "https://geo.quillon.test/geoip?format=json";
-const std::string kMyIp = "https://ip.quillon.test/myip";
-
-// The report line with its timestamp replaced by TS, once its form is checked.
+// A report with its timestamp and elapsed time replaced by TS and E.
 std::string untimed(const std::string& report) {
-  static const std::regex ts(R"("ts":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ")");
-  return std::regex_replace(report, ts, "\"ts\":\"TS\"");
-}
-
-std::string okReport(const std::string& fields) {
-  return R"({"schema":1,"ts":"TS","status":"ok",)" + fields +
-         R"(,"error_code":"","message":"","launcher_version":"0.28.0-mac"})"
-         "\n";
-}
-
-// The engine's extra switches after the persona's: the device switches and
-// the start page.
-Args deviceSwitchesAndStartPage(const Args& argv) {
-  return Args(argv.end() - 7, argv.end() - 3);
+  static const std::regex ts(R"("ts":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ")"),
+      ms(R"("elapsed_ms":\d+)");
+  return std::regex_replace(std::regex_replace(report, ts, "\"ts\":\"TS\""), ms,
+                            "\"elapsed_ms\":E");
 }
 
 class DiscoveryLaunchTest : public LauncherProcess {
@@ -50,156 +35,139 @@ class DiscoveryLaunchTest : public LauncherProcess {
     setEnv("CURL_CA_BUNDLE", env("CURL_CA_BUNDLE"));
     setEnv("PATH", "/usr/bin:/bin");
   }
-  void TearDown() override {
-    std::filesystem::remove(env("QUILLON_TEST_ANSWERS") + "/geoip");
-    std::filesystem::remove(env("QUILLON_TEST_ANSWERS") + "/myip");
-  }
 
-  // Sets the responder's answers ("" keeps its default) and the persona, then
-  // launches on the profile with a previous session's tabs in it.
-  Launch launchPersona(const std::string& persona, const std::string& geoip = "",
-                       const std::string& myip = "", Options setup = {}) {
-    std::filesystem::remove(env("QUILLON_TEST_ANSWERS") + "/geoip");
-    std::filesystem::remove(env("QUILLON_TEST_ANSWERS") + "/myip");
-    if (!geoip.empty()) writeFile(env("QUILLON_TEST_ANSWERS") + "/geoip", geoip);
-    if (!myip.empty()) writeFile(env("QUILLON_TEST_ANSWERS") + "/myip", myip);
-    writeFile(profile_ + "/command-line.json",
-              R"({"close-previous-tabs":true,"proxy-server":")" + persona);
-    writeFile(profile_ + "/Default/Current Tabs", "tabs");
-    return launch({"--user-data-dir=" + profile_}, setup);
+  // Launches on the profile, with a previous session's tabs in it, with the
+  // persona's members after "proxy-server" and the responder's answers ("":
+  // its own).
+  Launch launchPersona(const std::string& proxy, const std::string& members,
+                       const std::string& geoip = "", const std::string& myip = "",
+                       Options setup = {}) {
+    for (const auto& [name, answer] : {std::pair{"/geoip", geoip}, std::pair{"/myip", myip}}) {
+      std::filesystem::remove(env("QUILLON_TEST_ANSWERS") + name);
+      if (!answer.empty()) writeFile(env("QUILLON_TEST_ANSWERS") + name, answer);
+    }
+    writeFile(profile + "/command-line.json",
+              R"({"close-previous-tabs":true,"proxy-server":")" + proxy + "\"" + members + "}");
+    writeFile(profile + "/Default/Current Tabs", "tabs");
+    return launch({"--user-data-dir=" + profile}, setup);
   }
-  std::string resultReport() { return untimed(readFile(profile_ + "/.quillon-launcher-result.json")); }
-  std::string errorReport() { return untimed(readFile(profile_ + "/.quillon-launcher-error.json")); }
+  std::string report(const char* name) { return untimed(readFile(profile + "/" + name)); }
 
-  // The engine's arguments: its path, the user data directory, the persona's
-  // switches, then the device switches, start page and trailing switches.
-  Args engineArgs(const Args& persona, const Launch& run) {
-    Args argv = {QUILLON_RECORDING_ENGINE_PATH, "--user-data-dir=" + profile_};
-    argv.insert(argv.end(), persona.begin(), persona.end());
-    Args tail = run["arg"].size() >= 7 ? deviceSwitchesAndStartPage(run["arg"]) : Args{};
-    argv.insert(argv.end(), tail.begin(), tail.end());
-    argv.insert(argv.end(),
-                {"--hide-crash-restore-bubble",
-                 "--disable-features=PasswordManagerOnboarding,AutofillEnableAccountWalletStorage",
-                 "--disable-save-password-bubble"});
-    return argv;
-  }
-
-  std::string profile_ = tmp / "profile";
+  std::string profile = tmp / "profile";
 };
 
+// The persona's switches come between the user data directory and the
+// device switches.
 TEST_F(DiscoveryLaunchTest, ValuesFromTheProxyReachTheEngineAndTheReport) {
-  const std::string everything =
-      R"(","webrtc-no-leak":true,"auto-geo":true,"auto-lang":"1","auto-timezone":1})";
-  struct Case {
-    std::string persona, geoip, myip;
-    std::vector<std::string> switches;
-    std::string report;
-  };
-  const Case cases[] = {
-      {kProxy + everything, "", "",
-       {"--webrtc-fake-public-ip=203.0.113.7", "--force-webrtc-ip-handling-policy=default",
-        "--timezone-override=Europe/Berlin", "--lang=de-DE",
-        "--accept-language=de-DE,de;q=0.9,en;q=0.8", "--geo-lat=48.85", "--geo-lng=2.35",
-        "--geo-accuracy=100"},
+  const std::string kProxy = proxyAt("QUILLON_TEST_PROXY_PORT");
+  const std::string cases[][4] = {
+      {R"(,"webrtc-no-leak":true,"auto-geo":true,"auto-lang":"1","auto-timezone":1)", "",
+       "--webrtc-fake-public-ip=203.0.113.7 --force-webrtc-ip-handling-policy=default "
+       "--timezone-override=Europe/Berlin --lang=de-DE --accept-language=de-DE,de;q=0.9,en;q=0.8 "
+       "--geo-lat=48.85 --geo-lng=2.35 --geo-accuracy=100 ",
        R"("ip":"203.0.113.7","timezone":"Europe/Berlin","country_code":"de","lat":"48.85",)"
        R"("lng":"2.35","lang":"de-DE","accept_lang":"de-DE,de;q=0.9,en;q=0.8","elapsed_ms":E,)"
        R"("provider":"quillon")"},
-      {kProxy + R"(","lang":"fr","geo-lat":1,"auto-geo":true,"auto-lang":true,"auto-timezone":true})",
-       "", "",
-       {"--timezone-override=Europe/Berlin", "--accept-language=de-DE,de;q=0.9,en;q=0.8",
-        "--geo-lng=2.35"},
+      // Stated values stay the persona's; a country outside the table, only a
+      // latitude; an empty country.
+      {R"(,"lang":"fr","geo-lat":1,"auto-geo":true,"auto-lang":true,"auto-timezone":true)", "",
+       "--timezone-override=Europe/Berlin --accept-language=de-DE,de;q=0.9,en;q=0.8 "
+       "--geo-lng=2.35 ",
        R"("ip":"203.0.113.7","timezone":"Europe/Berlin","country_code":"de","lat":"",)"
        R"("lng":"2.35","lang":"","accept_lang":"de-DE,de;q=0.9,en;q=0.8","elapsed_ms":E,)"
        R"("provider":"quillon")"},
-      {kProxy + everything, R"({"ip":"203.0.113.9","country_code":"ZZ","latitude":-33.9})", "",
-       {"--webrtc-fake-public-ip=203.0.113.9", "--force-webrtc-ip-handling-policy=default",
-        "--lang=en-US", "--accept-language=en-US,en;q=0.9"},
+      {R"(,"webrtc-no-leak":true,"auto-geo":true,"auto-lang":"1","auto-timezone":1)",
+       R"({"ip":"203.0.113.9","country_code":"ZZ","latitude":-33.9})",
+       "--webrtc-fake-public-ip=203.0.113.9 --force-webrtc-ip-handling-policy=default "
+       "--lang=en-US --accept-language=en-US,en;q=0.9 ",
        R"("ip":"203.0.113.9","timezone":"","country_code":"ZZ","lat":"","lng":"","lang":"en-US",)"
        R"("accept_lang":"en-US,en;q=0.9","elapsed_ms":E,"provider":"quillon")"},
-      {kProxy + R"(","auto-lang":true})", R"({"ip":"203.0.113.9","country_code":""})", "", {},
+      {R"(,"auto-lang":true)", R"({"ip":"203.0.113.9","country_code":""})", "",
        R"("ip":"203.0.113.9","timezone":"","country_code":"","lat":"","lng":"","lang":"",)"
        R"("accept_lang":"","elapsed_ms":E,"provider":"quillon")"},
       // Only the IP is wanted: a primary without one is rescued by the fallback.
-      {kProxy + R"(","webrtc-no-leak":true})", "none", "",
-       {"--webrtc-fake-public-ip=198.51.100.23", "--force-webrtc-ip-handling-policy=default"},
+      {R"(,"webrtc-no-leak":true)", "none",
+       "--webrtc-fake-public-ip=198.51.100.23 --force-webrtc-ip-handling-policy=default ",
        R"("ip":"198.51.100.23","timezone":"","country_code":"","lat":"","lng":"","lang":"",)"
-       R"("accept_lang":"","elapsed_ms":E,"provider":"ip.quillon.test")"},
-  };
-  static const std::regex elapsed(R"("elapsed_ms":\d+,)");
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.persona);
-    Launch run = launchPersona(c.persona, c.geoip, c.myip);
+       R"("accept_lang":"","elapsed_ms":E,"provider":"ip.quillon.test")"}};
+  for (const auto& [members, geoip, switches, fields] : cases) {
+    Launch run = launchPersona(kProxy, members, geoip);
     expectStarted(run);
-    EXPECT_EQ(run["arg"], engineArgs(c.switches, run));
-    EXPECT_EQ(std::regex_replace(resultReport(), elapsed, "\"elapsed_ms\":E,"), okReport(c.report));
-    EXPECT_FALSE(exists(profile_ + "/Default/Current Tabs")) << "hygiene ran";
-    EXPECT_FALSE(exists(profile_ + "/.quillon-launcher-error.json"));
+    std::string argv;
+    for (const std::string& arg : run["arg"]) argv += arg + " ";
+    EXPECT_TRUE(argv.starts_with(QUILLON_RECORDING_ENGINE_PATH " --user-data-dir=" + profile + " " +
+                                 switches + "--device-memory="))
+        << argv;
+    EXPECT_EQ(report(".quillon-launcher-result.json"),
+              R"({"schema":1,"ts":"TS","status":"ok",)" + fields +
+                  R"(,"error_code":"","message":"","launcher_version":"0.28.0-mac"})" + "\n");
+    EXPECT_FALSE(exists(profile + "/Default/Current Tabs")) << "hygiene ran";
   }
 }
 
+// A proxy that is down, under the fallback policy, starts the engine without
+// persona values; a wrong login, and an IP-only fallback that fails too,
+// block it before hygiene; a later success removes the error report.
 TEST_F(DiscoveryLaunchTest, FailuresReportAndFollowThePolicy) {
-  const std::string closed = proxyAt("QUILLON_TEST_CLOSED_PORT");
   const std::string wrongLogin =
       proxyAt("QUILLON_TEST_AUTH_PROXY_PORT", env("QUILLON_TEST_PROXY_USER") + ":wrong@");
-  struct Case {
-    std::string persona, geoip, myip;
-    int status;
-    std::string code, url, curlStatus;
-  };
-  const Case cases[] = {
-      {closed + R"(","auto-timezone":true,"on-proxy-fail":"fallback"})", "", "", 0,
-       "PROXY_UNREACHABLE", kGeo, "7"},
-      {wrongLogin + R"(","auto-timezone":true})", "", "", 42, "PROXY_AUTH_FAILED", kGeo, "97"},
-      {kProxy + R"(","webrtc-no-leak":true,"on-proxy-fail":"Fallback"})", "none", "none", 42,
-       "DISCOVERY_HTTP_ERROR", kMyIp, "0"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.persona);
-    Launch run = launchPersona(c.persona, c.geoip, c.myip);
-    EXPECT_EQ(run.status, c.status);
+  const std::string geo = "https://geo.quillon.test/geoip?format=json";
+  const std::string cases[][6] = {
+      {proxyAt("QUILLON_TEST_CLOSED_PORT"), R"(,"auto-timezone":true,"on-proxy-fail":"fallback")",
+       "PROXY_UNREACHABLE", "7", geo, ""},
+      {wrongLogin, R"(,"auto-timezone":true)", "PROXY_AUTH_FAILED", "97", geo, "quillon"},
+      {proxyAt("QUILLON_TEST_PROXY_PORT"), R"(,"webrtc-no-leak":true,"on-proxy-fail":"Fallback")",
+       "DISCOVERY_HTTP_ERROR", "0", "https://ip.quillon.test/myip", "ip.quillon.test"}};
+  for (const auto& [proxy, members, code, curlStatus, url, blockedBy] : cases) {
+    Launch run = launchPersona(proxy, members, "none", "none");
     EXPECT_EQ(run.out, "");
-    std::string error = errorReport();
-    EXPECT_TRUE(error.starts_with(R"({"schema":1,"ts":"TS","step":"discover_proxy_ip","error_code":")" +
-                                  c.code + R"(","message":"curl exit )" + c.curlStatus))
+    std::string error = report(".quillon-launcher-error.json");
+    EXPECT_TRUE(
+        error.starts_with(R"({"schema":1,"ts":"TS","step":"discover_proxy_ip","error_code":")" +
+                          code + R"(","message":"curl exit )" + curlStatus))
         << error;
-    EXPECT_NE(error.find(R"(","proxy":")" + c.persona.substr(0, c.persona.find('"')) +
-                         R"(","discovery_url":")" + c.url + R"(","curl_exit_code":)" +
-                         c.curlStatus + ",\"elapsed_ms\":"),
+    EXPECT_NE(error.find(R"(","proxy":")" + proxy + R"(","discovery_url":")" + url +
+                         R"(","curl_exit_code":)" + curlStatus + ",\"elapsed_ms\":E,"),
               std::string::npos)
         << error;
-    if (c.status == 42) {
+    if (!blockedBy.empty()) {
+      EXPECT_EQ(run.status, 42);
       EXPECT_EQ(run.children, 0) << "no engine";
-      EXPECT_EQ(readFile(profile_ + "/Default/Current Tabs"), "tabs") << "no hygiene";
-      EXPECT_TRUE(resultReport().starts_with(R"({"schema":1,"ts":"TS","status":"blocked",)"));
-      EXPECT_TRUE(resultReport().ends_with(
-          R"("error_code":"PROXY_BLOCKED","message":"see .quillon-launcher-error.json for details",)"
-          R"("launcher_version":"0.28.0-mac"})"
-          "\n"));
+      EXPECT_EQ(readFile(profile + "/Default/Current Tabs"), "tabs") << "no hygiene";
+      // The IP field holds what the answer gave, usable or not.
+      std::string result = report(".quillon-launcher-result.json");
+      EXPECT_TRUE(result.starts_with(R"({"schema":1,"ts":"TS","status":"blocked","ip":")"));
+      EXPECT_EQ(result.substr(result.find(R"(","timezone")")),
+                R"(","timezone":"","country_code":"",)"
+                R"("lat":"","lng":"","lang":"","accept_lang":"","elapsed_ms":E,"provider":")" +
+                    blockedBy +
+                    R"(","error_code":"PROXY_BLOCKED",)"
+                    R"("message":"see .quillon-launcher-error.json for details",)"
+                    R"("launcher_version":"0.28.0-mac"})"
+                    "\n");
     } else {
       expectStarted(run);
-      EXPECT_EQ(run["arg"], engineArgs({}, run));
-      EXPECT_TRUE(resultReport().starts_with(R"({"schema":1,"ts":"TS","status":"ok","ip":"",)"));
+      EXPECT_EQ(run["arg"].at(2).substr(0, 16), "--device-memory=");
+      EXPECT_TRUE(report(".quillon-launcher-result.json")
+                      .starts_with(R"({"schema":1,"ts":"TS","status":"ok","ip":"",)"));
     }
   }
-  // A later discovery that succeeds leaves no error report behind.
-  expectStarted(launchPersona(kProxy + R"(","auto-timezone":true})"));
-  EXPECT_FALSE(exists(profile_ + "/.quillon-launcher-error.json"));
+  expectStarted(launchPersona(proxyAt("QUILLON_TEST_PROXY_PORT"), R"(,"auto-timezone":true)"));
+  EXPECT_FALSE(exists(profile + "/.quillon-launcher-error.json"));
 }
 
+// Settings that would send curl straight to the endpoint (which answers only
+// what comes through the proxy), and a parent that ignores SIGCHLD: the
+// engine lingers, or the kernel would reap it for the launcher.
 TEST_F(DiscoveryLaunchTest, ProbeStaysOnTheProxyWhateverTheUserSettingsAndSignals) {
-  // Settings that would send curl straight to the endpoint, which answers
-  // only what comes through the proxy; and a parent that ignores SIGCHLD.
   writeFile(tmp / "home/.curlrc", "noproxy = \"*\"\n");
   setEnv("NO_PROXY", "*");
   setEnv("no_proxy", "*");
-  // An engine that ends at once would be reaped by the kernel for the
-  // launcher, which ignores SIGCHLD; it stays until the test ends it.
   setEnv("QUILLON_TEST_LINGER", "60");
-  std::string login = env("QUILLON_TEST_PROXY_USER") + ":" + env("QUILLON_TEST_PROXY_PASSWORD") + "@";
-  Launch run = launchPersona(proxyAt("QUILLON_TEST_AUTH_PROXY_PORT", login) +
-                                 R"(","auto-timezone":true})",
-                             "", "", {.ignored = SIGCHLD});
+  std::string login =
+      env("QUILLON_TEST_PROXY_USER") + ":" + env("QUILLON_TEST_PROXY_PASSWORD") + "@";
+  Launch run = launchPersona(proxyAt("QUILLON_TEST_AUTH_PROXY_PORT", login),
+                             R"(,"auto-timezone":true)", "", "", {.ignored = SIGCHLD});
   expectStarted(run);
   EXPECT_EQ(run["arg"].at(2), "--timezone-override=Europe/Berlin");
   EXPECT_TRUE(std::stoull(run["SigIgn:"].at(0), nullptr, 16) & (1ULL << (SIGCHLD - 1)))

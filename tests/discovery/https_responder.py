@@ -1,9 +1,9 @@
 #!/usr/bin/python3
-"""HTTPS responder for the discovery tests: the two endpoints' answers. A
-test may replace the answer of a path with the content of a file named after
-it in the answers directory. Requests that did not come through the test
-proxies (which connect out from PROXIED) get a page that carries no IP.
-Standard library only."""
+"""HTTPS responder for the discovery tests: the two endpoints' answers, or the
+content of a file named after the path in the answers directory. Requests that
+did not come through the test proxies (which connect out from PROXIED) get a
+page that carries no IP.
+Arguments: CERT KEY PORT READY (a file created once listening) ANSWERS."""
 
 import http.server
 import json
@@ -12,31 +12,25 @@ import ssl
 import sys
 
 PROXIED = "127.0.0.2"
-ANSWER_FILES = {"/geoip?format=json": "geoip", "/myip": "myip"}
 ROUTES = {
-    "/geoip?format=json": json.dumps({"ip": "203.0.113.7", "country_code": "de",
-                                      "timezone": "Europe/Berlin", "latitude": 48.85,
-                                      "longitude": 2.35}).encode(),
-    "/myip": b"198.51.100.23\n",
+    "/geoip?format=json": ("geoip", json.dumps({
+        "ip": "203.0.113.7", "country_code": "de", "timezone": "Europe/Berlin",
+        "latitude": 48.85, "longitude": 2.35}).encode()),
+    "/myip": ("myip", b"198.51.100.23\n"),
 }
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
-    ANSWERS = None
-
     def do_GET(self):
+        status, body = 404, b"not found\n"
         if self.client_address[0] != PROXIED:
-            self.answer(403, b"<p>request went around the proxy</p>\n")
-            return
-        name = ANSWER_FILES.get(self.path)
-        if name and self.ANSWERS and os.path.exists(os.path.join(self.ANSWERS, name)):
-            with open(os.path.join(self.ANSWERS, name), "rb") as f:
-                self.answer(200, f.read())
-            return
-        body = ROUTES.get(self.path)
-        self.answer(200 if body else 404, body or b"not found\n")
-
-    def answer(self, status, body):
+            status, body = 403, b"<p>request went around the proxy</p>\n"
+        elif self.path in ROUTES:
+            name, body = ROUTES[self.path]
+            status, answer = 200, os.path.join(sys.argv[5], name)
+            if os.path.exists(answer):
+                with open(answer, "rb") as f:
+                    body = f.read()
         try:
             self.send_response(status)
             self.send_header("Content-Type", "text/plain")
@@ -51,14 +45,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
 
 def main():
-    """Arguments: CERT KEY PORT READY (a file created once listening) ANSWERS."""
-    cert, key, port, ready, Handler.ANSWERS = sys.argv[1:6]
+    cert, key, port, ready = sys.argv[1:5]
     server = http.server.ThreadingHTTPServer(("127.0.0.1", int(port)), Handler)
     server.daemon_threads = True
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     context.load_cert_chain(cert, key)
-    # The handshake runs in the request thread, so a silent client cannot
-    # hold up the others.
+    # The handshake runs in the request thread: a silent client holds up no other.
     server.socket = context.wrap_socket(server.socket, server_side=True,
                                         do_handshake_on_connect=False)
     open(ready, "w").close()

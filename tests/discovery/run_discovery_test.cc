@@ -15,25 +15,12 @@ namespace quillon {
 namespace {
 
 DiscoverResult answer(std::string ip, std::string cc = "", std::string tz = "",
-                      std::string lat = "", std::string lng = "", int64_t ms = 5) {
-  DiscoverResult r;
-  r.ip = std::move(ip);
-  r.curlExitCode = 0;
-  r.elapsedMs = ms;
-  r.countryCode = std::move(cc);
-  r.timezone = std::move(tz);
-  r.latitude = std::move(lat);
-  r.longitude = std::move(lng);
-  return r;
+                      std::string lat = "", std::string lng = "") {
+  return {ip, 0, 5, "", "", cc, tz, lat, lng};
 }
 
 DiscoverResult failed(const char* code, int64_t status, int64_t ms) {
-  DiscoverResult r;
-  r.errorCode = code;
-  r.message = std::string("failed with ") + code;
-  r.curlExitCode = status;
-  r.elapsedMs = ms;
-  return r;
+  return {"", status, ms, code, std::string("failed with ") + code, "", "", "", ""};
 }
 
 // Runs discovery against scripted answers (by endpoint URL) and records what
@@ -46,7 +33,7 @@ struct Discovery {
   DiscoveryOutcome outcome;
 
   Discovery(const OverlayKeys& overlay, const std::string& userDataDir, DiscoverResult primary,
-      DiscoverResult fallback = failed("INTERNAL", -1, 0), int cancelAfterPause = -1) {
+            DiscoverResult fallback = failed("INTERNAL", -1, 0), int cancelAfterPause = -1) {
     std::atomic<bool> cancelled{false};
     DiscoverySeams seams;
     seams.probe = [&](const std::string& proxy, const std::string& url) {
@@ -94,18 +81,30 @@ TEST(RunDiscovery, StepsPausesAndReportsForTheThreeOutcomes) {
     bool blocked, errorReportLeft;
   };
   const Case cases[] = {
-      {"block", answer("203.0.113.7", "", "Asia/Tokyo"),
+      {"block",
+       answer("203.0.113.7", "", "Asia/Tokyo"),
        {"0:socks5://u:p@127.0.0.1:1080", "1:" + contacting, "1:203.0.113.7",
         "2:ip=203.0.113.7 tz=Asia/Tokyo", "3:"},
-       "d-d-d-d-", {0.12, 0.18, 0.12, 0.08}, false, false},
-      {"fallback", failed("PROXY_TIMEOUT", 28, 10000),
+       "d-d-d-d-",
+       {0.12, 0.18, 0.12, 0.08},
+       false,
+       false},
+      {"fallback",
+       failed("PROXY_TIMEOUT", 28, 10000),
        {"0:socks5://u:p@127.0.0.1:1080", "1:" + contacting,
         "1:WARN: PROXY_TIMEOUT \u2014 chrome will fall back", "2:none (passthrough)", "3:"},
-       "d-dfd-d-", {0.12, 0.18, 0.12, 0.08}, false, true},
-      {"block", failed("PROXY_UNREACHABLE", 7, 3),
+       "d-dfd-d-",
+       {0.12, 0.18, 0.12, 0.08},
+       false,
+       true},
+      {"block",
+       failed("PROXY_UNREACHABLE", 7, 3),
        {"0:socks5://u:p@127.0.0.1:1080", "1:" + contacting, "1:BLOCKED: PROXY_UNREACHABLE",
         "2:skipped \u2014 engine launch blocked", "3:aborted (exit 42)"},
-       "d-dfdfdf", {0.12, 2.5, 0.12, 0.08}, true, true},
+       "d-dfdfdf",
+       {0.12, 2.5, 0.12, 0.08},
+       true,
+       true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.log[2]);
@@ -117,7 +116,8 @@ TEST(RunDiscovery, StepsPausesAndReportsForTheThreeOutcomes) {
     EXPECT_EQ(run.outcome.blockEngine, c.blocked);
     EXPECT_FALSE(run.outcome.cancelled);
     EXPECT_EQ(test::exists(errorReport), c.errorReportLeft);
-    EXPECT_EQ(run.asked, std::vector<std::string>{primaryEndpointURL()}) << "geo asked: no fallback";
+    EXPECT_EQ(run.asked, std::vector<std::string>{primaryEndpointURL()})
+        << "geo asked: no fallback";
   }
 }
 
@@ -126,7 +126,8 @@ TEST(RunDiscovery, FallbackOnlyWhenOnlyTheIpIsWanted) {
   OverlayKeys ipOnly = persona();
   ipOnly.autoTimezone = false;
 
-  Discovery rescued(ipOnly, dir.path(), failed("PROXY_TIMEOUT", 28, 10000), answer("198.51.100.23"));
+  Discovery rescued(ipOnly, dir.path(), failed("PROXY_TIMEOUT", 28, 10000),
+                    answer("198.51.100.23"));
   EXPECT_EQ(rescued.asked, (std::vector<std::string>{primaryEndpointURL(), fallbackEndpointURL()}));
   EXPECT_EQ(rescued.log[2], "1:" + tryingFallbackText());
   EXPECT_EQ(rescued.steps[1].status, "198.51.100.23");
@@ -135,13 +136,16 @@ TEST(RunDiscovery, FallbackOnlyWhenOnlyTheIpIsWanted) {
   EXPECT_EQ(rescued.outcome.capture.elapsedMs, 10005);
   EXPECT_FALSE(test::exists(dir / ".quillon-launcher-error.json"));
 
-  Discovery lost(ipOnly, dir.path(), failed("PROXY_TIMEOUT", 28, 10000), failed("PROXY_AUTH_FAILED", 97, 20));
+  Discovery lost(ipOnly, dir.path(), failed("PROXY_TIMEOUT", 28, 10000),
+                 failed("PROXY_AUTH_FAILED", 97, 20));
   EXPECT_TRUE(lost.outcome.blockEngine);
   EXPECT_EQ(lost.outcome.capture.provider, fallbackProviderLabel());
   std::string report = test::readFile(dir / ".quillon-launcher-error.json");
   for (const std::string& part :
-       {std::string("\"error_code\":\"PROXY_AUTH_FAILED\",\"message\":\"failed with PROXY_AUTH_FAILED\""),
-        "\"discovery_url\":\"" + fallbackEndpointURL() + "\",\"curl_exit_code\":97,\"elapsed_ms\":10020,"})
+       {std::string(
+            "\"error_code\":\"PROXY_AUTH_FAILED\",\"message\":\"failed with PROXY_AUTH_FAILED\""),
+        "\"discovery_url\":\"" + fallbackEndpointURL() +
+            "\",\"curl_exit_code\":97,\"elapsed_ms\":10020,"})
     EXPECT_NE(report.find(part), std::string::npos) << report;
 
   Discovery uncalled(ipOnly, dir.path(), failed("INTERNAL", -1, 0));
@@ -187,9 +191,9 @@ TEST(ResolvePersona, StatedValuesWinAndOnlyWholeAnswersResolve) {
   };
   for (const Case& c : cases) {
     ResolvedPersona p = resolvePersona(c.overlay, c.result);
-    EXPECT_EQ(p.fakeIP + "|" + p.geoLat + "|" + p.geoLng + "|" + p.lang + "|" + p.acceptLang + "|" +
-                  p.tz,
-              c.resolved)
+    EXPECT_EQ(
+        p.fakeIP + "|" + p.geoLat + "|" + p.geoLng + "|" + p.lang + "|" + p.acceptLang + "|" + p.tz,
+        c.resolved)
         << c.result.countryCode;
   }
 }

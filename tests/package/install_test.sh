@@ -43,12 +43,8 @@ mkdir "$work/profile"
 printf '{"webgl-profile":"macbook-pro-m2","start-page":"about:blank"}' >"$work/profile/command-line.json"
 QUILLON_ENGINE_BIN=$work/engine "$root/bin/quillon-launcher" "--user-data-dir=$work/profile" \
   >"$work/out" 2>&1 </dev/null || { cat "$work/out" >&2; fail "installed launcher failed"; }
-tries=0
-until [ -f "$work/engine.args" ]; do
-  tries=$((tries + 1))
-  [ "$tries" -le 100 ] || fail "the engine never started"
-  sleep 0.05
-done
+for tries in $(seq 100); do [ -f "$work/engine.args" ] || sleep 0.05; done
+[ -f "$work/engine.args" ] || fail "the engine never started"
 grep -qx -- '--webgl-vendor=Google Inc. (Apple)' "$work/engine.args" ||
   { cat "$work/engine.args" >&2; fail "the installed launcher did not find its WebGL profiles"; }
 [ -s "$work/profile/.quillon-launcher-result.json" ] || fail "no result report"

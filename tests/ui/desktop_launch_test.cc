@@ -24,57 +24,22 @@ namespace {
 
 const std::string kWindowTitle = "Preparing Quillon Browser\u2026";
 
-// The test's own connection to the X server of DISPLAY. Every reply is
-// freed at once; every wait is bounded.
-class XClient {
- public:
-  XClient() : c_(xcb_connect(nullptr, nullptr)) {}
-  ~XClient() { xcb_disconnect(c_); }
-  bool connected() const { return xcb_connection_has_error(c_) == 0; }
-
-  // Polls every 20 ms until the mapped top-level window of this title is
-  // there (or, with present false, gone).
-  std::optional<xcb_window_t> waitForWindow(const std::string& title, bool present = true) {
-    for (int poll = 0; poll < 500; ++poll) {
-      std::optional<xcb_window_t> window = mappedWindow(title);
-      if (window.has_value() == present) return present ? window : xcb_window_t{0};
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return std::nullopt;
-  }
-
-  // What a window manager's close button sends: WM_DELETE_WINDOW.
-  void requestClose(xcb_window_t window) {
-    xcb_client_message_event_t event{};
-    event.response_type = XCB_CLIENT_MESSAGE;
-    event.format = 32;
-    event.window = window;
-    event.type = atom("WM_PROTOCOLS");
-    event.data.data32[0] = atom("WM_DELETE_WINDOW");
-    xcb_send_event(c_, 0, window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&event));
-    // A round trip: the server has sent the event before this client goes.
-    free(xcb_get_input_focus_reply(c_, xcb_get_input_focus(c_), nullptr));
-  }
-
-  // The atoms of an ATOM or text property.
-  std::vector<xcb_atom_t> atoms(xcb_window_t window, const char* property) {
-    std::string bytes = propertyBytes(window, atom(property));
-    std::vector<xcb_atom_t> result(bytes.size() / 4);
-    memcpy(result.data(), bytes.data(), result.size() * 4);
-    return result;
-  }
+// The test's own connection to the X server of DISPLAY; every reply is freed
+// at once.
+struct XClient {
+  xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+  ~XClient() { xcb_disconnect(c); }
 
   xcb_atom_t atom(const char* name) {
-    auto* reply = xcb_intern_atom_reply(c_, xcb_intern_atom(c_, 0, strlen(name), name), nullptr);
+    auto* reply = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, strlen(name), name), nullptr);
     xcb_atom_t result = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
     free(reply);
     return result;
   }
 
- private:
-  std::string propertyBytes(xcb_window_t window, xcb_atom_t property) {
+  std::string property(xcb_window_t window, const char* name) {
     auto* reply = xcb_get_property_reply(
-        c_, xcb_get_property(c_, 0, window, property, XCB_GET_PROPERTY_TYPE_ANY, 0, 256), nullptr);
+        c, xcb_get_property(c, 0, window, atom(name), XCB_GET_PROPERTY_TYPE_ANY, 0, 256), nullptr);
     std::string bytes;
     if (reply && reply->format != 0)
       bytes.assign(static_cast<char*>(xcb_get_property_value(reply)),
@@ -83,32 +48,48 @@ class XClient {
     return bytes;
   }
 
-  std::optional<xcb_window_t> mappedWindow(const std::string& title) {
-    xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c_)).data->root;
-    auto* tree = xcb_query_tree_reply(c_, xcb_query_tree(c_, root), nullptr);
-    if (!tree) return std::nullopt;
-    std::optional<xcb_window_t> found;
-    xcb_window_t* children = xcb_query_tree_children(tree);
-    for (int i = 0; i < xcb_query_tree_children_length(tree) && !found; ++i) {
-      auto* attributes =
-          xcb_get_window_attributes_reply(c_, xcb_get_window_attributes(c_, children[i]), nullptr);
-      if (attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE &&
-          propertyBytes(children[i], atom("_NET_WM_NAME")) == title)
-        found = children[i];
-      free(attributes);
+  // The mapped top-level window of this title, polled every 20 ms for at
+  // most 10 s until it is there (or, with present false, gone).
+  std::optional<xcb_window_t> waitForWindow(const std::string& title, bool present = true) {
+    xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    for (int poll = 0; poll < 500; ++poll) {
+      std::optional<xcb_window_t> found;
+      auto* tree = xcb_query_tree_reply(c, xcb_query_tree(c, root), nullptr);
+      for (int i = 0; tree && i < xcb_query_tree_children_length(tree) && !found; ++i) {
+        xcb_window_t child = xcb_query_tree_children(tree)[i];
+        auto* attributes =
+            xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, child), nullptr);
+        if (attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE &&
+            property(child, "_NET_WM_NAME") == title)
+          found = child;
+        free(attributes);
+      }
+      free(tree);
+      if (found.has_value() == present) return present ? found : xcb_window_t{0};
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    free(tree);
-    return found;
+    return std::nullopt;
   }
 
-  xcb_connection_t* c_;
+  // What a window manager's close button sends, then a round trip so that
+  // the server has sent it before this client goes.
+  void requestClose(xcb_window_t window) {
+    xcb_client_message_event_t event{};
+    event.response_type = XCB_CLIENT_MESSAGE;
+    event.format = 32;
+    event.window = window;
+    event.type = atom("WM_PROTOCOLS");
+    event.data.data32[0] = atom("WM_DELETE_WINDOW");
+    xcb_send_event(c, 0, window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&event));
+    free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+  }
 };
 
-// A loopback port where the kernel accepts connections that nobody answers
-// (listening), or that refuses them (closed at once).
+// A loopback proxy address where the kernel accepts connections that nobody
+// answers (listening, until fd is closed) or refuses them.
 struct LoopbackPort {
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  int port = 0;
+  std::string proxy;
   explicit LoopbackPort(bool listening) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -117,7 +98,7 @@ struct LoopbackPort {
     bind(fd, reinterpret_cast<sockaddr*>(&address), size);
     if (listening) listen(fd, 8);
     getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-    port = ntohs(address.sin_port);
+    proxy = "socks5://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
     if (!listening) stop();
   }
   ~LoopbackPort() { stop(); }
@@ -125,7 +106,6 @@ struct LoopbackPort {
     if (fd >= 0) close(fd);
     fd = -1;
   }
-  std::string proxy() const { return "socks5://127.0.0.1:" + std::to_string(port); }
 };
 
 class DesktopLaunchTest : public LauncherProcess {
@@ -136,7 +116,7 @@ class DesktopLaunchTest : public LauncherProcess {
     ASSERT_TRUE(display && *display) << "run under xvfb-run";
     setEnv("DISPLAY", display);
     if (const char* auth = getenv("XAUTHORITY")) setEnv("XAUTHORITY", auth);
-    ASSERT_TRUE(XClient().connected());
+    ASSERT_EQ(xcb_connection_has_error(XClient().c), 0);
   }
 
   // A persona that needs discovery through this proxy, and a profile with a
@@ -168,13 +148,14 @@ class DesktopLaunchTest : public LauncherProcess {
 
 TEST_F(DesktopLaunchTest, ClosingTheWindowCancelsTheLaunch) {
   LoopbackPort silent(true);
-  writePersona(silent.proxy());
-  std::vector<xcb_atom_t> state, wanted;
+  writePersona(silent.proxy);
+  std::string state;
+  std::vector<xcb_atom_t> wanted;
   auto closer = std::async(std::launch::async, [&] {
     XClient x;
     std::optional<xcb_window_t> window = x.waitForWindow(kWindowTitle);
     if (window) {
-      state = x.atoms(*window, "_NET_WM_STATE");
+      state = x.property(*window, "_NET_WM_STATE");
       wanted = {x.atom("_NET_WM_STATE_ABOVE"), x.atom("_NET_WM_STATE_SKIP_TASKBAR")};
       x.requestClose(*window);
       x.waitForWindow(kWindowTitle, false);  // the launcher has ended
@@ -184,7 +165,8 @@ TEST_F(DesktopLaunchTest, ClosingTheWindowCancelsTheLaunch) {
   });
   Launch run = launch({"--user-data-dir=" + profile_}, {.awaitEngine = false});
   ASSERT_TRUE(closer.get()) << "the progress window never appeared";
-  for (xcb_atom_t a : wanted) EXPECT_NE(std::find(state.begin(), state.end(), a), state.end());
+  for (xcb_atom_t a : wanted)
+    EXPECT_NE(state.find(std::string(reinterpret_cast<const char*>(&a), 4)), std::string::npos);
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, "");
   EXPECT_FALSE(exists(record)) << "an engine was started";
@@ -193,7 +175,7 @@ TEST_F(DesktopLaunchTest, ClosingTheWindowCancelsTheLaunch) {
 }
 
 TEST_F(DesktopLaunchTest, EngineGetsWhatItGetsWithoutAWindow) {
-  writePersona(LoopbackPort(false).proxy());  // refused: discovery fails, the launch falls back
+  writePersona(LoopbackPort(false).proxy);  // refused: discovery fails, the launch falls back
   setEnv("DESKTOP_STARTUP_ID", "launcher-startup-1");
   setEnv("XDG_ACTIVATION_TOKEN", "token-1");
   std::string extraFile = tmp / "inherited.txt";
@@ -221,7 +203,7 @@ TEST_F(DesktopLaunchTest, EngineGetsWhatItGetsWithoutAWindow) {
 }
 
 TEST_F(DesktopLaunchTest, DisplayThatCannotBeOpenedLeavesTheLaunchWithoutAWindow) {
-  writePersona(LoopbackPort(false).proxy());
+  writePersona(LoopbackPort(false).proxy);
   setEnv("DISPLAY", ":9999");  // no such server: Qt would end the process with its own message
   Launch run = launch({"--user-data-dir=" + profile_});
   expectStarted(run);
@@ -235,7 +217,7 @@ TEST_F(DesktopLaunchTest, FatalAlertFollowsTheLineAndEndsWithStatusOne) {
   for (bool discovery : {false, true}) {
     SCOPED_TRACE(discovery ? "discovery path" : "direct path");
     std::filesystem::remove(profile_ + "/command-line.json");
-    if (discovery) writePersona(LoopbackPort(false).proxy());
+    if (discovery) writePersona(LoopbackPort(false).proxy);
     Launch run = launchActing("Quillon Browser",
                               [](XClient& x, xcb_window_t alert) { x.requestClose(alert); });
     EXPECT_EQ(run.status, 1);

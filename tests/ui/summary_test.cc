@@ -86,6 +86,10 @@ TEST(Summary, RowKeyColumnAndValueAreCutInUserPerceivedCharacters) {
       {"k", std::string(36, '-') + e + e, 1, "k  " + std::string(33, '-') + "\u2026"},
   };
   for (const Case& c : cases) EXPECT_EQ(summaryRowText(c.key, c.value, c.width), c.text) << c.key;
+  // In the window the key column is as wide as the longest key, up to 28.
+  Json source = parsed(R"({"abcdefghijklmnopqrstuvwxyz0123":1,"k":2})");
+  EXPECT_EQ(layoutSummary(source, collectSummaryKeys(source)).at(0).text,
+            std::string("k").append(27 + 2, ' ') + "2");
 }
 
 }  // namespace

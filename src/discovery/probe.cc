@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "config/proxy_url.h"
 #include "discovery/egress_answer.h"
 #include "platform/child_process.h"
 #include "platform/files.h"
@@ -51,16 +52,12 @@ std::string percentDecoded(std::string_view text) {
 }
 
 CurlProxy curlProxy(const std::string& proxyServer) {
-  std::string_view rest = std::string_view(proxyServer).substr(kSocks5.size());
-  std::string_view authority = rest.substr(0, rest.find_first_of("/?#"));
-  size_t at = authority.rfind('@');
-  if (at == std::string_view::npos) return {"socks5h://" + std::string(rest), std::nullopt};
-  std::string_view userinfo = authority.substr(0, at);
-  std::string url = "socks5h://" + std::string(rest.substr(at + 1));
-  if (userinfo.empty()) return {url, std::nullopt};
-  size_t colon = userinfo.find(':');
-  std::string login = percentDecoded(userinfo.substr(0, colon)) + ":";
-  if (colon != std::string_view::npos) login += percentDecoded(userinfo.substr(colon + 1));
+  ProxyUrl parts = splitProxyUrl(proxyServer);
+  std::string url = "socks5h://" + std::string(parts.hostPart);
+  if (!parts.userinfo || parts.userinfo->empty()) return {url, std::nullopt};
+  size_t colon = parts.userinfo->find(':');
+  std::string login = percentDecoded(parts.userinfo->substr(0, colon)) + ":";
+  if (colon != std::string_view::npos) login += percentDecoded(parts.userinfo->substr(colon + 1));
   return {url, login};
 }
 

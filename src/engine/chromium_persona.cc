@@ -2,6 +2,8 @@
 
 #include <cctype>
 
+#include "config/proxy_url.h"
+
 namespace quillon {
 
 namespace {
@@ -23,12 +25,6 @@ bool allOf(std::string_view text, int (*test)(int)) {
   for (char c : text)
     if (!test(static_cast<unsigned char>(c))) return false;
   return true;
-}
-
-// The scheme before "://", lower-cased; "" when there is none.
-std::string proxyScheme(std::string_view proxyServer) {
-  size_t end = proxyServer.find("://");
-  return end == std::string_view::npos ? "" : lowered(proxyServer.substr(0, end));
 }
 
 std::string_view firstTag(std::string_view list) {
@@ -78,21 +74,16 @@ std::string gettextLanguage(std::string_view languageTag) {
 }
 
 std::string chromiumProxyServer(std::string_view proxyServer) {
-  std::string scheme = proxyScheme(proxyServer);
-  std::string_view rest = scheme.empty() ? proxyServer : proxyServer.substr(scheme.size() + 3);
-  // Everything up to the last "@" is the user information, even when the
-  // password itself holds a "/" or an "@".
-  size_t at = rest.rfind('@');
-  if (at != std::string_view::npos) rest.remove_prefix(at + 1);
+  ProxyUrl parts = splitProxyUrl(proxyServer);
+  std::string scheme = lowered(parts.scheme);
   if (scheme == "socks5h") scheme = "socks5";
-  return scheme.empty() ? std::string(rest) : scheme + "://" + std::string(rest);
+  return scheme.empty() ? std::string(parts.hostPart) : scheme + "://" + std::string(parts.hostPart);
 }
 
 std::optional<std::string> chromiumRefusal(const OverlayKeys& overlay) {
-  const std::string& proxy = overlay.proxyServer;
-  if (!proxyScheme(proxy).starts_with("socks") || proxy.find('@') == std::string::npos)
-    return std::nullopt;
-  return "Chromium cannot log in to the SOCKS proxy " + chromiumProxyServer(proxy) +
+  ProxyUrl parts = splitProxyUrl(overlay.proxyServer);
+  if (!lowered(parts.scheme).starts_with("socks") || !parts.userinfo) return std::nullopt;
+  return "Chromium cannot log in to the SOCKS proxy " + chromiumProxyServer(overlay.proxyServer) +
          " (it does no SOCKS authentication); not started, so that no traffic bypasses the proxy";
 }
 

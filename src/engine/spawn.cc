@@ -95,9 +95,7 @@ void spawnEngine(const std::string& enginePath, const std::vector<std::string>& 
   if (!isExecutableFile(enginePath)) throw SpawnError::engineMissing(enginePath);
 
   std::vector<std::string> args = engineArguments(enginePath, launcherArgs, extraSwitches);
-  std::vector<std::string> env = environmentOverrides.empty()
-                                     ? environmentBlock()
-                                     : engineEnvironment(environmentBlock(), environmentOverrides);
+  std::vector<std::string> env = engineEnvironment(environmentBlock(), environmentOverrides);
   std::vector<char*> argv = cStringBlock(args);
   std::vector<char*> envp = cStringBlock(env);
 

@@ -1,7 +1,6 @@
 #include "ui/summary.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdint>
 #include <limits>
 
@@ -142,12 +141,7 @@ std::string displayValue(const Json* value) {
   if (!value || value->is_null()) return "";
   if (value->is_string()) return value->get<std::string>();
   if (value->is_boolean()) return value->get<bool>() ? "true" : "false";
-  if (value->is_number_float()) {
-    double number = value->get<double>();
-    // Whole numbers read without a fraction, as integers do.
-    if (std::isfinite(number) && std::trunc(number) == number && std::fabs(number) < 1e15)
-      return std::to_string(static_cast<int64_t>(number));
-  }
+  if (value->is_number()) return numberText(*value);  // whole numbers without a fraction
   try {
     return value->dump();
   } catch (const Json::exception&) {
@@ -178,13 +172,13 @@ std::string summaryRowText(std::string_view key, std::string_view value, size_t 
   return text;
 }
 
-int summaryHeight(const SummaryKeys& keys) {
-  int height = 0;
-  if (!keys.overrideKeys.empty()) height = 18 * static_cast<int>(keys.overrideKeys.size()) + 22;
-  if (!keys.rawKeys.empty()) {
-    if (height > 0) height += 8;
-    height += 18 * static_cast<int>(keys.rawKeys.size()) + 22;
-  }
+int summaryHeight(const SummaryKeys& keys, const SummaryMetrics& m) {
+  // A section is its header, the 4 points above it and its rows.
+  auto section = [&m](size_t rows) {
+    return m.headerHeight + 4 + m.rowHeight * static_cast<int>(rows);
+  };
+  int height = keys.overrideKeys.empty() ? 0 : section(keys.overrideKeys.size());
+  if (!keys.rawKeys.empty()) height += (height > 0 ? m.sectionGap : 0) + section(keys.rawKeys.size());
   return height;
 }
 

@@ -41,9 +41,6 @@ size_t perceivedLength(std::string_view text);
 // 37 or more.
 std::string summaryRowText(std::string_view key, std::string_view value, size_t keyColumnWidth);
 
-// Height the summary takes: 18 per row and 22 per section, 8 between sections.
-int summaryHeight(const SummaryKeys& keys);
-
 // One label of the summary, in window content coordinates with the origin at
 // the bottom-left and y growing upward.
 struct SummaryLine {
@@ -60,6 +57,10 @@ struct SummaryMetrics {
   int sectionGap = 8;
   int width = 428;
 };
+
+// Height the summary takes: a row height per row, a header and 4 points per
+// section, and the gap between two sections (18, 22 and 8 by default).
+int summaryHeight(const SummaryKeys& keys, const SummaryMetrics& metrics = {});
 
 // The labels of both sections, placed from the bottom up: raw switch rows,
 // their header, then the override rows and their header.

@@ -1,17 +1,9 @@
 // Fuzz target: any bytes as an endpoint's answer. Reading them must never
 // crash, and the record must keep the promises its callers rely on.
 #include <cstdint>
-#include <cstdlib>
 
 #include "discovery/egress_answer.h"
-
-namespace {
-
-void require(bool promise) {
-  if (!promise) abort();
-}
-
-}  // namespace
+#include "fuzz_require.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace quillon;

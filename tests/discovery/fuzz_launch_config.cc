@@ -3,18 +3,10 @@
 // reader, and the overlay must keep its promises.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <string_view>
 
 #include "config/overlay.h"
-
-namespace {
-
-void require(bool promise) {
-  if (!promise) abort();
-}
-
-}  // namespace
+#include "fuzz_require.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace quillon;

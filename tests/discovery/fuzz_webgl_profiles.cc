@@ -3,20 +3,12 @@
 // member that is no comment, and a nested value must be JSON text again.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "engine/webgl_profile.h"
-
-namespace {
-
-void require(bool promise) {
-  if (!promise) abort();
-}
-
-}  // namespace
+#include "fuzz_require.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace quillon;

@@ -74,6 +74,8 @@ TEST_F(ProbeTest, NoUserSettingsLoginOnTheInputEnvironmentInherited) {
   EXPECT_EQ(test::readFile(dir / "stdin"), "proxy-user = \"persona:p@ss w:$(id)*\"\n");
   probeEgress("socks5://us%40er:a\"b\\c%25@h:1", kUrl, dir / "curl");
   EXPECT_EQ(test::readFile(dir / "stdin"), "proxy-user = \"us@er:a\\\"b\\\\c%\"\n");
+  probeEgress("socks5://u:a/b@h:1", kUrl, dir / "curl");  // "/" in the password: still the login
+  EXPECT_EQ(test::readFile(dir / "stdin"), "proxy-user = \"u:a/b\"\n");
   probeEgress("socks5://", kUrl, dir / "curl");
   EXPECT_EQ(args(), "-q|--max-time|10|-sS|--noproxy||-x|socks5h://|" + kUrl + "|");
 }

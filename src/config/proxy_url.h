@@ -1,0 +1,19 @@
+// A persona's proxy URL taken apart around its login, the one rule every
+// user of the URL follows: the login is everything before the last "@", so a
+// password holding "/" or "@" never ends up in the host part.
+#pragma once
+
+#include <optional>
+#include <string_view>
+
+namespace quillon {
+
+struct ProxyUrl {
+  std::string_view scheme;                  // before "://"; empty when there is none
+  std::optional<std::string_view> userinfo;  // before the last "@", when there is one
+  std::string_view hostPart;                // the rest: host, port and anything after
+};
+
+ProxyUrl splitProxyUrl(std::string_view url);
+
+}  // namespace quillon

@@ -1,22 +1,16 @@
 // The built launcher as a whole process against the recording engine: the
-// fixture of every process-level test. The launcher is traced and held at
-// its exit until the engine has recorded its start, so that it is still the
-// engine's parent then; every wait is bounded.
+// fixture of every process-level test. Every wait is bounded.
 #pragma once
 
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
-#include <sys/ptrace.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <filesystem>
 #include <map>
 #include <optional>
-#include <string>
 #include <thread>
 #include <vector>
 
@@ -26,10 +20,15 @@
 
 namespace quillon::test {
 
-
 using Args = std::vector<std::string>;
-constexpr auto kStep = std::chrono::milliseconds(5);
-constexpr int kSteps = 4000;  // 20 s of steps: the bound of every wait
+
+// Polls done() every 5 ms, for at most 20 s.
+template <typename Done>
+bool waitUntil(Done done) {
+  for (int step = 0; step < 4000 && !done(); ++step)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  return done();
+}
 
 struct Options {
   std::string program = QUILLON_LAUNCHER_PATH;
@@ -45,7 +44,7 @@ struct Launch {
   int status = -1;  // exit status, -1 when killed by a signal or held too long
   std::string out;  // standard output and error
   std::multimap<std::string, std::string> engine;  // the engine's record, when one ran
-  int children = 0;                                // processes reaped after the launch
+  int children = 0;                                // processes reaped besides the launcher
   Args operator[](const std::string& key) const {  // the record's values of a key
     Args found;
     for (auto [it, end] = engine.equal_range(key); it != end; ++it) found.push_back(it->second);
@@ -55,10 +54,8 @@ struct Launch {
 
 class LauncherProcess : public ::testing::Test {
  protected:
-  void SetUp() override { prctl(PR_SET_CHILD_SUBREAPER, 1); }  // engines come here when orphaned
+  void SetUp() override { prctl(PR_SET_CHILD_SUBREAPER, 1); }  // orphaned engines come here
 
-  // Runs the launcher, traced so that it is held at its exit until the
-  // engine has recorded its start: the launcher is still its parent then.
   Launch launch(const Args& args, Options setup = {}) {
     std::filesystem::remove(record);
     Args argv = {setup.program}, env = environment;
@@ -69,8 +66,8 @@ class LauncherProcess : public ::testing::Test {
     cArgv.push_back(nullptr);
     cEnv.push_back(nullptr);
     int out = open((tmp / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    pid_t pid = fork();
-    if (pid == 0) {
+    Launch run;
+    if ((run.pid = fork()) == 0) {
       close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
       int err = setup.standardError >= 0 ? setup.standardError : out;
       if (dup2(open("/dev/null", O_RDONLY | O_CLOEXEC), 0) < 0 || dup2(out, 1) < 0 ||
@@ -81,49 +78,34 @@ class LauncherProcess : public ::testing::Test {
       if (setup.blocked) sigaddset(&mask, setup.blocked);
       sigprocmask(SIG_SETMASK, &mask, nullptr);
       for (int sig = 1; sig < NSIG; ++sig) signal(sig, sig == setup.ignored ? SIG_IGN : SIG_DFL);
-      if (chdir(setup.cwd.c_str()) == 0 && ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) == 0)
-        execve(setup.program.c_str(), cArgv.data(), cEnv.data());
+      if (chdir(setup.cwd.c_str()) == 0) execve(setup.program.c_str(), cArgv.data(), cEnv.data());
       _exit(127);
     }
     close(out);
-    Launch run;
-    run.pid = pid;
-    for (int step = 0, status = 0; step < kSteps; ++step) {
-      if (waitpid(pid, &status, WNOHANG | __WALL) != pid) {
-        std::this_thread::sleep_for(kStep);
-      } else if (WIFSTOPPED(status) && status >> 8 == (SIGTRAP | PTRACE_EVENT_EXIT << 8)) {
-        unsigned long code = 0;
-        ptrace(PTRACE_GETEVENTMSG, pid, nullptr, &code);
-        for (int wait = 0; setup.awaitEngine && code == 0 && wait < kSteps && !exists(record);
-             ++wait)
-          std::this_thread::sleep_for(kStep);
-        ptrace(PTRACE_CONT, pid, nullptr, nullptr);
-      } else if (WIFSTOPPED(status)) {
-        ptrace(PTRACE_SETOPTIONS, pid, nullptr, PTRACE_O_TRACEEXIT | PTRACE_O_EXITKILL);
-        ptrace(PTRACE_CONT, pid, nullptr, WSTOPSIG(status) == SIGTRAP ? 0 : WSTOPSIG(status));
-      } else {
-        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        break;
-      }
+    int status = 0;
+    if (!waitUntil([&] { return waitpid(run.pid, &status, WNOHANG) == run.pid; })) {
+      kill(run.pid, SIGKILL);
+      waitpid(run.pid, &status, 0);
     }
-    kill(pid, SIGKILL);  // only when it outlived every bound
+    if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
+    if (run.status == 0 && setup.awaitEngine) waitUntil([&] { return exists(record); });
     std::string bytes = readFile(record);
-    for (size_t at = 0, end; run.status == 0 && (end = bytes.find('\0', at)) != bytes.npos;
-         at = end + 1) {
+    for (size_t at = 0, end; (end = bytes.find('\0', at)) != bytes.npos; at = end + 1) {
       size_t space = bytes.find(' ', at);
       run.engine.emplace(bytes.substr(at, space - at), bytes.substr(space + 1, end - space - 1));
     }
     for (const std::string& engine : run["pid"]) kill(std::stoi(engine), SIGKILL);
-    for (int step = 0, done = 0; step < kSteps && done >= 0; ++step) {
-      done = waitpid(-1, nullptr, WNOHANG | __WALL);
-      if (done == 0) std::this_thread::sleep_for(kStep);
+    waitUntil([&] {
+      pid_t done = waitpid(-1, nullptr, WNOHANG);
       run.children += done > 0;
-    }
+      return done < 0;
+    });
     run.out = readFile(tmp / "out");
     return run;
   }
 
-  // Exit 0, nothing printed, one engine that recorded its start.
+  // Exit 0, nothing printed, one engine, the launcher's own child, that
+  // recorded its start.
   void expectStarted(const Launch& run) {
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "");
@@ -131,7 +113,7 @@ class LauncherProcess : public ::testing::Test {
     EXPECT_FALSE(run.engine.empty());
   }
 
-  // Sets, replaces or (with nullopt) removes a variable of environment.
+  // Sets, replaces or (with nullopt) removes a variable of the environment.
   void setEnv(const std::string& name, const std::optional<std::string>& value) {
     std::erase_if(environment, [&name](const std::string& e) { return e.starts_with(name + "="); });
     if (value) environment.push_back(name + "=" + *value);
@@ -139,7 +121,6 @@ class LauncherProcess : public ::testing::Test {
 
   TempDir tmp;
   std::string record = tmp / "record";
-  // The leak checker of a sanitized build cannot run in a traced process.
   Args environment = {"HOME=" + tmp / "home",
                       "XDG_CONFIG_HOME=" + tmp / "xdg",
                       "PATH=/bin",

@@ -11,24 +11,20 @@
 
 namespace quillon::test {
 
-// A fresh directory under $TMPDIR (or /tmp), removed with its contents when
-// the object goes away.
-class TempDir {
- public:
+// A fresh directory under $TMPDIR (or /tmp), removed with its contents.
+struct TempDir {
   TempDir() {
     const char* base = getenv("TMPDIR");
     path_ = std::string(base && *base ? base : "/tmp") + "/quillon-test-XXXXXX";
     if (!mkdtemp(path_.data())) throw std::runtime_error("mkdtemp failed");
   }
-  ~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
+  ~TempDir() { std::filesystem::remove_all(path_, ignored_); }
   const std::string& path() const { return path_; }
   std::string operator/(std::string_view relative) const { return path_ + "/" += relative; }
 
  private:
   std::string path_;
+  std::error_code ignored_;
 };
 
 // Writes bytes to path, creating missing parent directories.

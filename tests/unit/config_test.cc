@@ -4,16 +4,12 @@
 
 #include <gtest/gtest.h>
 
-#include "config/json_read.h"
 #include "config/launch_config.h"
 #include "config/overlay.h"
 #include "support/test_files.h"
 
 namespace quillon {
 namespace {
-
-using test::TempDir;
-using test::writeFile;
 
 OverlayKeys overlayOf(std::string_view text) {
   return overlayFromConfig(*parseJson(text));
@@ -22,15 +18,13 @@ OverlayKeys overlayOf(std::string_view text) {
 TEST(LaunchConfig, FirstUserDataDirArgumentAndWhereItsFileIs) {
   EXPECT_EQ(userDataDirFromArgs({"--user-data-dir", "--user-data-dir=/a", "--user-data-dir=/b"}),
             "/a");
-  TempDir home;
+  test::TempDir home;
   setenv("HOME", home.path().c_str(), 1);
   setenv("XDG_CONFIG_HOME", "relative", 1);
-  std::string perUser = home / ".config/Quillon/command-line.json";
-  EXPECT_EQ(launchConfigPath(home.path()), perUser) << "nothing in the user data directory";
-  writeFile(home / "command-line.json", "not json");
+  EXPECT_EQ(launchConfigPath(home.path()), home / ".config/Quillon/command-line.json");
+  test::writeFile(home / "command-line.json", "not json");
   EXPECT_EQ(launchConfigPath(home.path()), home / "command-line.json");
-  // An empty user data directory is the current directory.
-  ASSERT_EQ(chdir(home.path().c_str()), 0);
+  ASSERT_EQ(chdir(home.path().c_str()), 0);  // an empty one is the current directory
   EXPECT_EQ(launchConfigPath(std::string()), "command-line.json");
   ASSERT_EQ(chdir("/"), 0);
   setenv("XDG_CONFIG_HOME", (home / "xdg").c_str(), 1);
@@ -44,16 +38,14 @@ TEST(Overlay, LenientFlagsPresenceAndForcedTabs) {
   for (const char* key : {"s1", "s2", "two", "oneAndHalf"}) EXPECT_TRUE(overlayFlag(key, flags));
   for (const char* key : {"S", "zero", "half", "arr", "absent"})
     EXPECT_FALSE(overlayFlag(key, flags));
-
   OverlayKeys o =
       overlayOf(R"({"proxy-server":5,"chrome-command-line":{"--proxy-server":"socks5://h:1"},
     "geo-lat":null,"lang":"","device-memory":null,"start-page":"https://a.test/",
     "close-previous-tabs":false,"on-proxy-fail":"Fallback",
     "granular-storage-reset":{"cookies":1,"indexeddb":0.5,"local_storage":"true"}})");
-  EXPECT_EQ(o.proxyServer, "socks5://h:1");
+  EXPECT_EQ(o.proxyServer + o.onProxyFail, "socks5://h:1block");
   EXPECT_TRUE(o.geoLatSet && o.langSet && o.deviceMemorySet && o.closePreviousTabs);
   EXPECT_FALSE(o.geoLngSet || o.hardwareConcurrencySet);
-  EXPECT_EQ(o.onProxyFail, "block");
   EXPECT_EQ(o.granularStorageReset,
             (std::map<std::string, bool>{{"cookies", true}, {"indexeddb", false}}));
   EXPECT_EQ(overlayOf(R"({"on-proxy-fail":"fallback","start-page":7})").onProxyFail +
@@ -64,7 +56,7 @@ TEST(Overlay, LenientFlagsPresenceAndForcedTabs) {
 // Files that are not a usable configuration give the defaults, never a
 // crash or a hang; the limits themselves are still read.
 TEST(LoadOverlay, UnusableFilesGiveDefaults) {
-  TempDir dir;
+  test::TempDir dir;
   std::string path = dir / "command-line.json";
   const std::string valid = R"({"auto-geo":true)";
   auto padded = [&valid](size_t size) {
@@ -81,10 +73,9 @@ TEST(LoadOverlay, UnusableFilesGiveDefaults) {
       {valid + "} x", false},
       {valid + "}" + std::string(1, '\0'), false},
       {valid + ",\"p\":\"\xff\"}", false},
-      {std::string(1000000, '[') + std::string(1000000, ']'), false},
-  };
+      {std::string(1000000, '[') + std::string(1000000, ']'), false}};
   for (const auto& [bytes, read] : cases) {
-    writeFile(path, bytes);
+    test::writeFile(path, bytes);
     EXPECT_EQ(loadOverlay(path).autoGeo, read) << bytes.substr(0, 40);
   }
   ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
@@ -98,8 +89,7 @@ TEST(ParseJson, LargeObjectsInLinearTimeDuplicatesOnce) {
   std::string text = "{\"start-page\":\"first\"";
   for (int i = 0; text.size() < kMaxJsonFileBytes - 64; ++i)
     text += ",\"" + std::to_string(i) + "\":0";
-  text += ",\"start-page\":\"last\",\"0\":1}";
-  std::optional<Json> value = parseJson(text);
+  std::optional<Json> value = parseJson(text + ",\"start-page\":\"last\",\"0\":1}");
   ASSERT_TRUE(value);
   EXPECT_EQ(value->begin().key() + "=" + value->begin()->get<std::string>(), "start-page=last");
   EXPECT_EQ((*value)["0"], 1);

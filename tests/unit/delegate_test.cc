@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <chrono>
 #include <thread>
 
 #include "launcher/thread_main_queue.h"
@@ -14,90 +13,51 @@
 namespace quillon {
 namespace {
 
-// A window on screen that the user closes on request.
-class ClosableWindow : public ProgressWindow {
- public:
+struct ClosableWindow : ProgressWindow {
   void show() override {}
-  void updateStep(size_t index, const StepChange& change) override {
-    applyStepChange(steps, index, change);
-  }
+  void updateStep(size_t, const StepChange&) override {}
   void hide() override {}
   bool isOnScreen() const override { return true; }
   void close() { notifyClosed(); }
-
-  std::vector<SplashStep> steps = defaultSplashSteps();
 };
 
-// Runs the discovery path in this process with the given probe; it always
-// ends the process.
-[[noreturn]] void runDelegate(const LaunchInputs& inputs,
-                              const std::function<DiscoverResult(ClosableWindow&, MainQueue&)>& probe) {
+// Runs the discovery path in this (forked) process against a probe that
+// answers or fails at once, or closes the window and answers 10 s later.
+[[noreturn]] void runDelegate(const LaunchInputs& inputs, bool closeWindow, bool fail) {
   static ClosableWindow window;
   static ThreadMainQueue queue;
   DiscoverySeams seams;
-  seams.probe = [&probe](const std::string&, const std::string&) { return probe(window, queue); };
-  seams.pause = [](double) {};
+  seams.probe = [=](const std::string&, const std::string&) {
+    if (closeWindow) queue.post([] { window.close(); });
+    std::this_thread::sleep_for(std::chrono::seconds(closeWindow ? 10 : 0));
+    DiscoverResult r;
+    (fail ? r.errorCode : r.ip) = fail ? "PROXY_UNREACHABLE" : "203.0.113.7";
+    return r;
+  };
   static LauncherDelegate delegate(inputs, window, queue, seams);
   delegate.startLauncher();
   queue.run();
 }
 
-// The death tests fork before any thread exists, so the child's threads are
-// its own and the parent sees what the child left in the directory.
-class LauncherDelegateDeathTest : public testing::Test {
- protected:
-  void SetUp() override {
-    test::writeFile(dir_ / "engine", "#!/bin/sh\n: > \"$0.started\"\n");
-    chmod((dir_ / "engine").c_str(), 0755);
-    inputs_.engineBinary = dir_ / "engine";
-    inputs_.userDataDir = dir_ / "profile";
-    inputs_.overlay.proxyServer = "socks5://127.0.0.1:1";
-    inputs_.overlay.autoTimezone = true;
-  }
-  bool engineStarted() {
-    for (int i = 0; i < 100 && !test::exists(dir_ / "engine.started"); ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    return test::exists(dir_ / "engine.started");
-  }
-
-  test::TempDir dir_;
-  LaunchInputs inputs_;
-};
-
-TEST_F(LauncherDelegateDeathTest, ClosingTheWindowDuringASlowProbeEndsAtOnce) {
-  EXPECT_EXIT(runDelegate(inputs_,
-                          [](ClosableWindow& window, MainQueue& queue) {
-                            queue.post([&window] { window.close(); });
-                            std::this_thread::sleep_for(std::chrono::seconds(10));
-                            DiscoverResult r;
-                            r.ip = "203.0.113.7";
-                            r.timezone = "Asia/Tokyo";
-                            return r;
-                          }),
-              testing::ExitedWithCode(0), "");
-  // Had the launch gone on, it would have started the engine before exiting.
-  EXPECT_FALSE(test::exists(dir_ / "engine.started"));
-  EXPECT_FALSE(test::exists(dir_ / "profile/.quillon-launcher-result.json"));
-}
-
-TEST_F(LauncherDelegateDeathTest, DiscoveryHandsOverToTheLaunch) {
-  auto answer = [](ClosableWindow&, MainQueue&) {
-    DiscoverResult r;
-    r.ip = "203.0.113.7";
-    r.timezone = "Asia/Tokyo";
-    return r;
-  };
-  EXPECT_EXIT(runDelegate(inputs_, answer), testing::ExitedWithCode(0), "");
-  EXPECT_TRUE(engineStarted());
-  EXPECT_NE(test::readFile(dir_ / "profile/.quillon-launcher-result.json").find("\"status\":\"ok\""),
+// Death tests fork before any thread exists: the threads are the child's.
+TEST(LauncherDelegateDeathTest, ClosingEndsAtOnceElseTheLaunchGoesOnOrIsBlocked) {
+  test::TempDir dir;
+  test::writeFile(dir / "engine", "#!/bin/sh\n: > \"$0.started\"\n");
+  chmod((dir / "engine").c_str(), 0755);
+  LaunchInputs inputs;
+  inputs.engineBinary = dir / "engine";
+  inputs.userDataDir = dir / "profile";
+  inputs.overlay.proxyServer = "socks5://127.0.0.1:1";
+  inputs.overlay.webrtcNoLeak = true;
+  EXPECT_EXIT(runDelegate(inputs, true, false), testing::ExitedWithCode(0), "");
+  EXPECT_FALSE(test::exists(dir / "profile/.quillon-launcher-result.json")) << "the launch went on";
+  EXPECT_EXIT(runDelegate(inputs, false, true), testing::ExitedWithCode(42), "");
+  EXPECT_EXIT(runDelegate(inputs, false, false), testing::ExitedWithCode(0), "");
+  for (int i = 0; i < 100 && !test::exists(dir / "engine.started"); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_TRUE(test::exists(dir / "engine.started"));
+  EXPECT_NE(test::readFile(dir / "profile/.quillon-launcher-result.json").find("\"status\":\"ok\""),
             std::string::npos);
-  inputs_.overlay.onProxyFail = "block";
-  auto failure = [](ClosableWindow&, MainQueue&) {
-    DiscoverResult r;
-    r.errorCode = "PROXY_UNREACHABLE";
-    return r;
-  };
-  EXPECT_EXIT(runDelegate(inputs_, failure), testing::ExitedWithCode(42), "");
 }
 
 }  // namespace

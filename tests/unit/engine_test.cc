@@ -13,7 +13,6 @@
 #include "engine/switches.h"
 #include "engine/webgl_profile.h"
 #include "launcher/direct_launch.h"
-#include "launcher/engine_location.h"
 #include "launcher/launch_decision.h"
 #include "support/test_files.h"
 
@@ -43,16 +42,9 @@ TEST(LaunchDecision, AutomaticValuesNotStatedThroughSocks5) {
   }
 }
 
-TEST(Engine, LocationArgumentsAndEnvironment) {
-  EXPECT_EQ(locateEngine(std::string(""), "/opt/q"),
-            "/opt/q/Contents/Frameworks/Quillon Browser Engine.app/Contents/MacOS/Quillon Browser "
-            "Engine");
-  EXPECT_EQ(locateEngine(std::string("/abs/e"), "/opt/q"), "/abs/e");
-  test::TempDir work;
-  ASSERT_EQ(chdir(work.path().c_str()), 0);
-  EXPECT_EQ(locateEngine(std::string("rel/e"), "/opt/q"), work / "rel/e");
-  ASSERT_EQ(chdir("/"), 0);
-  // The user's --disable-features join the launcher's last switch.
+// The user's --disable-features join the launcher's last switch; overrides
+// replace whole variables.
+TEST(Engine, ArgumentsAndEnvironment) {
   EXPECT_EQ(engineArguments("/e",
                             {"--disable-features=WebRtcHideLocalIpsWithMdns,A", "--x",
                              "--disable-features=B,,PasswordManagerOnboarding,A"},
@@ -80,9 +72,6 @@ TEST(Switches, DeviceBucketsAtEveryEdgeAndStatedValues) {
   EXPECT_EQ(currentMachineFacts().physicalMemoryBytes, uint64_t{info.totalram} * info.mem_unit);
 
   OverlayKeys o;
-  EXPECT_EQ(directSwitchList(o, {"--w=1"}, {8 * kGiB, 4}),
-            (Args{"--w=1", "--device-memory=8", "--hardware-concurrency=4",
-                  "--speech-voices-preset=stock-chrome-mac", "chrome://version"}));
   o.deviceMemorySet = o.hardwareConcurrencySet = o.speechVoicesSet = o.webrtcNoLeak = true;
   o.startPage = "https://start.test/";
   ResolvedPersona r{"203.0.113.7", "48.85", "", "fr-FR", "fr-FR,fr;q=0.9", "Europe/Paris"};

@@ -38,7 +38,7 @@ TEST(EgressAnswer, PlainAndRejectedAnswersGiveTheExactRecord) {
       {"\u200b1.2.3.4", "\u200b1.2.3.4", 'u'},           // zero width space is no separator
       {"1.2.3.4\0"s, "1.2.3.4\0"s, 'u'},                 // nor is NUL
       {"1.2.3.", "1.2.3.", 'n'}, {longest, longest, 'u'}, {longest + "0", longest + "0", 'n'},
-      {repeat("\u00e9", 7), repeat("\u00e9", 7), 'u'},   // characters, not bytes
+      {repeat("\u00e9", 45), repeat("\u00e9", 45), 'u'},   // characters, not bytes
       {repeat("\U0001F600", 46), repeat("\U0001F600", 46), 'n'}, {" \r\n\t\u2028\u3000\n", "", 'n'},
       {"[\"1.2.3.4\"]", "[\"1.2.3.4\"]", 'u'},           // only a brace selects JSON
       {"{\"ip\":\"203.0.113.7\"}\n{}", "", 'n'},         // a brace never falls back to plain

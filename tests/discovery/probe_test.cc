@@ -126,12 +126,13 @@ TEST_F(Probe, FailuresBeforeTheToolRunsHaveFixedRecords) {
 TEST_F(Probe, ChildProcessRunner) {
   signal(SIGUSR2, SIG_IGN);
   ChildRun run = runChild(
-      "/bin/sh", {"-c", "printf '[%s]' \"$@\"; grep SigIgn /proc/$$/status", "sh", "a b", "$(id)"},
-      24);
+      "/bin/sh", {"-c", "printf '[%s]' \"$@\"; grep SigIgn /proc/$$/status", "sh", "a b", "$(id)"});
   signal(SIGUSR2, SIG_DFL);
   EXPECT_TRUE(run.launched && run.exited && !run.signalled && run.status == 0);
-  EXPECT_EQ(run.output.substr(0, 12) + std::to_string(run.output.size()), "[a b][$(id)]24");
+  EXPECT_EQ(run.output.substr(0, 20), "[a b][$(id)]SigIgn:\t");
   EXPECT_EQ(std::stoull(run.output.substr(20), nullptr, 16) >> (SIGUSR2 - 1) & 1, 0u);
+  ChildRun capped = runChild("/bin/sh", {"-c", "printf 0123456789"}, 4);
+  EXPECT_EQ(capped.output + std::to_string(capped.outputBytes), "012310");
   std::map<int, std::string> parent = openDescriptors(), child;
   std::istringstream words(runChild("/bin/ls", {"-l", "/proc/self/fd"}).output);
   for (std::string previous, word; words >> word; previous = word)

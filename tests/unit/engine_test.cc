@@ -103,11 +103,7 @@ TEST(WebglProfile, MembersInFileOrderNumbersInPlainDecimal) {
             dir / "bin/../share/quillon/quillon-webgl-profiles.json");
 }
 
-TEST(ChromiumForms, KindsLanguagesAndProxies) {
-  for (const char* name : {"", "quillon"}) EXPECT_EQ(engineKindFromName(name), EngineKind::quillon);
-  EXPECT_EQ(engineKindFromName(std::nullopt), EngineKind::quillon);
-  EXPECT_EQ(engineKindFromName("chromium"), EngineKind::chromium);
-  EXPECT_EQ(engineKindFromName("Chromium"), EngineKind::unknown);
+TEST(ChromiumForms, LanguagesAndProxies) {
   const std::pair<const char*, const char*> forms[] = {{"de-DE,de;q=0.9,en;q=0.8", "de-DE,de,en"},
                                                        {" en-US , ;q=1,,ja ;q=0.5", "en-US,ja"}};
   for (const auto& [given, plain] : forms) EXPECT_EQ(plainLanguageList(given), plain);

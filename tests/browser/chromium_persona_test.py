@@ -14,7 +14,7 @@ import tempfile
 import threading
 import time
 
-ENGINE = "/usr/bin/chromium"
+ENGINE = "/usr/lib/chromium/chromium"  # not the wrapper script, whose shell drops duplicate variables
 HOST_ADDRESS = "198.51.100.7"
 FLAGS = ["--headless=new", "--no-sandbox", "--remote-debugging-port=0", "--disable-gpu",
          "--no-first-run", "--disable-background-networking", "--disable-component-update",
@@ -109,15 +109,15 @@ def browser_pids(profile):
     return pids
 
 
-def launch(launcher, profile, persona, *args):
-    """The launcher started with the persona; a DevTools client of the browser it started."""
+def launch(profile, persona, *args):
+    """The LAUNCHER started with the persona; a DevTools client of the browser it started."""
     port_file, log = pathlib.Path(profile, "DevToolsActivePort"), pathlib.Path(profile, "log")
     pathlib.Path(profile, "command-line.json").write_text(json.dumps(persona))
     port_file.unlink(missing_ok=True)
     env = dict(os.environ, QUILLON_ENGINE_BIN=ENGINE, QUILLON_ENGINE_KIND="chromium", TZ="UTC",
                LANGUAGE="en_US:en")
     with open(log, "w") as out:  # a file: the browser inherits it and would hold a pipe open
-        command = [launcher, "--user-data-dir=" + profile] + FLAGS + list(args)
+        command = [sys.argv[1], "--user-data-dir=" + profile] + FLAGS + list(args)
         status = subprocess.run(command, stdout=out, stderr=out, env=env, timeout=60).returncode
     assert status == 0, "the launcher failed: " + log.read_text()
     port = wait_for(lambda: port_file.exists() and port_file.read_text().split(), port_file.name)
@@ -149,32 +149,32 @@ def main():
     threading.Thread(target=server.serve_forever, daemon=True).start()
     site = "http://127.0.0.1:%d" % server.server_address[1]
     socks = "127.0.0.1:" + os.environ["QUILLON_TEST_PROXY_PORT"]
-    launcher = os.path.abspath(sys.argv[1])
     with tempfile.TemporaryDirectory(prefix="quillon-browser-", ignore_cleanup_errors=True) as profile:
         try:
             # The persona's own values on the direct path; a tab, a cookie and local storage stay.
             stated = {"proxy-server": "socks5h://" + socks, "timezone-override": "Asia/Tokyo",
                       "lang": "fr-FR", "accept-language": "fr-FR,fr;q=0.9", "webrtc-no-leak": True}
-            devtools = launch(launcher, profile, stated)
+            devtools = launch(profile, stated)
             devtools.call("Target.createTarget", {"url": site + "/seed"})
             page = loaded(devtools, site + "/seed")
             devtools.evaluate(page, "localStorage.setItem('seed', 'kept')")
             locale = devtools.evaluate(page, LOCALE)
             assert locale == ["Asia/Tokyo", ["fr-FR", "fr"], "Asia/Tokyo"], locale
             environ = pathlib.Path("/proc/%d/environ" % min(browser_pids(profile))).read_bytes()
-            assert b"LANGUAGE=fr_FR:fr" in environ.split(b"\0"), environ
+            language = [e for e in environ.split(b"\0") if e.startswith(b"LANGUAGE=")]
+            assert language == [b"LANGUAGE=fr_FR:fr"], environ
             sdp = devtools.evaluate(page, WEBRTC)
             assert HOST_ADDRESS not in sdp and " typ host" not in sdp, sdp
             close(devtools, profile)
 
-            devtools = launch(launcher, profile, stated, "--restore-last-session")
+            devtools = launch(profile, stated, "--restore-last-session")
             page = loaded(devtools, site + "/seed")
             kept = ([c["name"] for c in devtools.call("Storage.getCookies")["cookies"]],
                     devtools.evaluate(page, "localStorage.getItem('seed')"))
             assert kept == (["seed"], "kept"), "without hygiene the session comes back: %s" % kept
             close(devtools, profile)
 
-            devtools = launch(launcher, profile, {
+            devtools = launch(profile, {
                 "proxy-server": "socks5://" + socks, "auto-timezone": True, "auto-lang": True,
                 "start-page": site + "/start",
                 "granular-storage-reset": {"cookies": True, "local_storage": True}},

@@ -162,7 +162,7 @@ def main():
             assert locale == ["Asia/Tokyo", ["fr-FR", "fr"], "Asia/Tokyo"], locale
             environ = pathlib.Path("/proc/%d/environ" % min(browser_pids(profile))).read_bytes()
             language = [e for e in environ.split(b"\0") if e.startswith(b"LANGUAGE=")]
-            assert language == [b"LANGUAGE=fr_FR:fr"], environ
+            assert language == [b"LANGUAGE=fr_FR:fr"], language
             sdp = devtools.evaluate(page, WEBRTC)
             assert HOST_ADDRESS not in sdp and " typ host" not in sdp, sdp
             close(devtools, profile)

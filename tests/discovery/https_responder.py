@@ -1,61 +1,40 @@
 #!/usr/bin/python3
-"""HTTPS responder for the discovery tests: the two endpoints' answers, or the
-content of a file named after the path in the answers directory. Requests that
-did not come through the test proxies (which connect out from PROXIED) get a
-page that carries no IP.
-Arguments: CERT KEY PORT READY (a file created once listening) ANSWERS."""
+"""HTTPS responder of the discovery tests on 127.0.0.1:443 with WORK/ca.pem and WORK/key.pem:
+the two endpoints' answers, or the bytes of WORK/answers/geoip or /myip, to requests that came
+through the proxies (from 127.0.0.2) only. Usage: https_responder.py WORK"""
 
 import http.server
 import json
-import os
+import pathlib
 import ssl
 import sys
 
-PROXIED = "127.0.0.2"
-ROUTES = {
-    "/geoip?format=json": ("geoip", json.dumps({
-        "ip": "203.0.113.7", "country_code": "de", "timezone": "Europe/Berlin",
-        "latitude": 48.85, "longitude": 2.35}).encode()),
-    "/myip": ("myip", b"198.51.100.23\n"),
-}
+WORK = sys.argv[1]
+ROUTES = {"/geoip?format=json": ("geoip", json.dumps({
+    "ip": "203.0.113.7", "country_code": "de", "timezone": "Europe/Berlin",
+    "latitude": 48.85, "longitude": 2.35}).encode()), "/myip": ("myip", b"198.51.100.23\n")}
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
     def do_GET(self):
-        status, body = 404, b"not found\n"
-        if self.client_address[0] != PROXIED:
-            status, body = 403, b"<p>request went around the proxy</p>\n"
-        elif self.path in ROUTES:
-            name, body = ROUTES[self.path]
-            status, answer = 200, os.path.join(sys.argv[5], name)
-            if os.path.exists(answer):
-                with open(answer, "rb") as f:
-                    body = f.read()
+        name, body = ROUTES.get(self.path, ("", b"not found\n"))
+        answer = pathlib.Path(WORK, "answers", name)
+        if self.client_address[0] != "127.0.0.2":
+            body = b"request went around the proxy\n"
+        elif answer.is_file():
+            body = answer.read_bytes()
         try:
-            self.send_response(status)
-            self.send_header("Content-Type", "text/plain")
+            self.send_response(200)
             self.send_header("Content-Length", str(len(body)))
             self.end_headers()
             self.wfile.write(body)
-        except (BrokenPipeError, ConnectionResetError, ssl.SSLError):
+        except OSError:  # the client went away
             pass
 
-    def log_message(self, *args):
-        pass
 
-
-def main():
-    cert, key, port, ready = sys.argv[1:5]
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", int(port)), Handler)
-    server.daemon_threads = True
-    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-    context.load_cert_chain(cert, key)
-    # The handshake runs in the request thread: a silent client holds up no other.
-    server.socket = context.wrap_socket(server.socket, server_side=True,
-                                        do_handshake_on_connect=False)
-    open(ready, "w").close()
-    server.serve_forever()
-
-
-if __name__ == "__main__":
-    main()
+server = http.server.ThreadingHTTPServer(("127.0.0.1", 443), Handler)
+context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+context.load_cert_chain(pathlib.Path(WORK, "ca.pem"), pathlib.Path(WORK, "key.pem"))
+# The handshake runs in the request thread: a silent client holds up no other.
+server.socket = context.wrap_socket(server.socket, server_side=True, do_handshake_on_connect=False)
+server.serve_forever()

@@ -5,11 +5,14 @@
 
 #include <gtest/gtest.h>
 
-#include "discovery/endpoints.h"
 #include "support/test_files.h"
 
 namespace quillon {
 namespace {
+
+// The endpoints of the build's default hosts.
+const std::string kGeo = "https://geo.quillon.test/geoip?format=json";
+const std::string kMyIp = "https://ip.quillon.test/myip";
 
 DiscoverResult answer(std::string ip, std::string cc = "", std::string tz = "",
                       std::string lat = "", std::string lng = "") {
@@ -36,7 +39,7 @@ struct Discovery {
     seams.probe = [&](const std::string& proxy, const std::string& url) {
       EXPECT_EQ(proxy, overlay.proxyServer);
       asked.push_back(url);
-      return url == primaryEndpointURL() ? primary : fallback;
+      return url == kGeo ? primary : fallback;
     };
     seams.pause = [&](double seconds) {
       pauses.push_back(seconds);
@@ -66,7 +69,8 @@ OverlayKeys persona(const char* onProxyFail, bool autoTimezone = true) {
 
 TEST(RunDiscovery, StepsPausesAndReportsForTheThreeOutcomes) {
   test::TempDir dir;
-  const std::string start = "0:socks5://u:p@127.0.0.1:1080|1:" + contactingPrimaryText() + "|1:";
+  const std::string start =
+      "0:socks5://u:p@127.0.0.1:1080|1:contacting geo.quillon.test via SOCKS5\u2026|1:";
   struct Case {
     const char* policy;
     DiscoverResult primary;
@@ -93,8 +97,7 @@ TEST(RunDiscovery, StepsPausesAndReportsForTheThreeOutcomes) {
     EXPECT_EQ(run.outcome.blockEngine, c.blocked);
     EXPECT_FALSE(run.outcome.cancelled);
     EXPECT_EQ(test::exists(dir / ".quillon-launcher-error.json"), !c.primary.errorCode.empty());
-    EXPECT_EQ(run.asked, std::vector<std::string>{primaryEndpointURL()})
-        << "geo asked: no fallback";
+    EXPECT_EQ(run.asked, std::vector<std::string>{kGeo}) << "geo asked: no fallback";
   }
 }
 
@@ -102,23 +105,24 @@ TEST(RunDiscovery, FallbackOnlyWhenOnlyTheIpIsWanted) {
   test::TempDir dir;
   Discovery rescued(persona("block", false), dir.path(), failed("PROXY_TIMEOUT", 28, 10000),
                     answer("198.51.100.23"));
-  EXPECT_EQ(rescued.asked, (std::vector<std::string>{primaryEndpointURL(), fallbackEndpointURL()}));
-  EXPECT_TRUE(rescued.log.find("|1:" + tryingFallbackText() + "|1:198.51.100.23|") !=
-              std::string::npos);
+  EXPECT_EQ(rescued.asked, (std::vector<std::string>{kGeo, kMyIp}));
+  EXPECT_TRUE(
+      rescued.log.find("|1:primary failed \u2014 trying ip.quillon.test\u2026|1:198.51.100.23|") !=
+      std::string::npos);
   EXPECT_EQ(rescued.outcome.resolved.fakeIP, "198.51.100.23");
-  EXPECT_EQ(rescued.outcome.capture.provider, fallbackProviderLabel());
+  EXPECT_EQ(rescued.outcome.capture.provider, "ip.quillon.test");
   EXPECT_EQ(rescued.outcome.capture.elapsedMs, 10005);
   EXPECT_FALSE(test::exists(dir / ".quillon-launcher-error.json"));
 
   Discovery lost(persona("block", false), dir.path(), failed("PROXY_TIMEOUT", 28, 10000),
                  failed("PROXY_AUTH_FAILED", 97, 20));
   EXPECT_TRUE(lost.outcome.blockEngine);
-  EXPECT_EQ(lost.outcome.capture.provider, fallbackProviderLabel());
+  EXPECT_EQ(lost.outcome.capture.provider, "ip.quillon.test");
   std::string report = test::readFile(dir / ".quillon-launcher-error.json");
   EXPECT_NE(report.find("\"error_code\":\"PROXY_AUTH_FAILED\",\"message\":\"failed with "
                         "PROXY_AUTH_FAILED\",\"proxy\":\"socks5://u:p@127.0.0.1:1080\","
                         "\"discovery_url\":\"" +
-                        fallbackEndpointURL() + "\",\"curl_exit_code\":97,\"elapsed_ms\":10020,"),
+                        kMyIp + "\",\"curl_exit_code\":97,\"elapsed_ms\":10020,"),
             std::string::npos)
       << report;
   Discovery uncalled(persona("block", false), dir.path(), failed("INTERNAL", -1, 0));

@@ -75,7 +75,7 @@ TEST(Switches, DeviceBucketsAtEveryEdgeAndStatedValues) {
   o.deviceMemorySet = o.hardwareConcurrencySet = o.speechVoicesSet = o.webrtcNoLeak = true;
   o.startPage = "https://start.test/";
   ResolvedPersona r{"203.0.113.7", "48.85", "", "fr-FR", "fr-FR,fr;q=0.9", "Europe/Paris"};
-  EXPECT_EQ(discoverySwitchList(o, r, {"--w=1"}, {}),
+  EXPECT_EQ(discoverySwitchList(o, r, {"--w=1"}, {8 * kGiB, 4}),
             (Args{"--w=1", "--webrtc-fake-public-ip=203.0.113.7",
                   "--force-webrtc-ip-handling-policy=default", "--timezone-override=Europe/Paris",
                   "--lang=fr-FR", "--accept-language=fr-FR,fr;q=0.9", "--geo-lat=48.85",

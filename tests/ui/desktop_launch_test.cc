@@ -6,6 +6,7 @@
 #include <xcb/xcb.h>
 
 #include <future>
+#include <memory>
 
 #include "launcher_process.h"
 
@@ -48,8 +49,7 @@ xcb_window_t waitFor(const std::string& title, bool present = true) {
   return found;
 }
 
-// What a window manager's close button sends, then a round trip.
-void requestClose(xcb_window_t window) {
+void requestClose(xcb_window_t window) {  // as a window manager's close button does
   xcb_client_message_event_t event{XCB_CLIENT_MESSAGE, 32, 0, window, atom("WM_PROTOCOLS"), {}};
   event.data.data32[0] = atom("WM_DELETE_WINDOW");
   xcb_send_event(x, 0, window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<char*>(&event));

@@ -13,6 +13,7 @@
 #include "ui/qt_progress_window.h"
 
 namespace quillon {
+namespace {
 
 const char* kThreeAndTwo = R"({"proxy-server":"socks5://h:1080","auto-timezone":true,"lang":"de",
   "auto-geo":false,"chrome-command-line":{"--proxy-server":"socks5://h:1","--gpu":1,"--a":"no"}})";
@@ -110,6 +111,7 @@ TEST(CriticalAlert, ShowsTheMessageAsPlainTextWithOneOkButton) {
                                 "OK", "Quillon Browser couldn't launch"}));
 }
 
+}  // namespace
 }  // namespace quillon
 
 int main(int argc, char** argv) {

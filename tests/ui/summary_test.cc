@@ -5,6 +5,7 @@
 #include "ui/summary.h"
 
 namespace quillon {
+namespace {
 
 TEST(Summary, WhichValuesCountAsSwitchedOnAndHowTheyRead) {
   for (const char* off : {"null", "false", "0", R"("")", R"(" \t ")", R"(" Off ")", R"("NO")",
@@ -50,4 +51,5 @@ TEST(Summary, RowKeyColumnAndValueAreCutInUserPerceivedCharacters) {
             "k" + std::string(29, ' ') + "2");
 }
 
+}  // namespace
 }  // namespace quillon

@@ -1,246 +1,143 @@
-// The built launcher on a desktop (run under xvfb-run): a discovery launch is
-// handed to the companion, whose window can be closed through the X server
-// to cancel it; the engine gets exactly what it gets without a window; the
-// fatal alert follows the fatal line; the direct path loads no Qt.
-#include <fcntl.h>
+// The launcher and its desktop companion under xvfb-run: the window, its
+// cancelling close, the engine's inputs with and without it, the fatal alert.
 #include <netinet/in.h>
-#include <signal.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <xcb/xcb.h>
 
-#include <algorithm>
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
 #include <future>
-#include <thread>
+#include <memory>
 
 #include "launcher_process.h"
 
 namespace quillon::test {
-namespace {
 
 const std::string kWindowTitle = "Preparing Quillon Browser\u2026";
+xcb_connection_t* const x = xcb_connect(nullptr, nullptr);  // used from either thread
 
-// The test's own connection to the X server of DISPLAY; every reply is freed
-// at once.
-struct XClient {
-  xcb_connection_t* c = xcb_connect(nullptr, nullptr);
-  ~XClient() { xcb_disconnect(c); }
+template <typename T>
+std::unique_ptr<T, void (*)(void*)> owned(T* reply) {
+  return {reply, free};
+}
 
-  xcb_atom_t atom(const char* name) {
-    auto* reply = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, strlen(name), name), nullptr);
-    xcb_atom_t result = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
-    free(reply);
-    return result;
-  }
+xcb_atom_t atom(const std::string& name) {
+  auto reply = owned(xcb_intern_atom_reply(x, xcb_intern_atom(x, 0, name.size(), name.data()), 0));
+  return reply ? reply->atom : 0;
+}
 
-  std::string property(xcb_window_t window, const char* name) {
-    auto* reply = xcb_get_property_reply(
-        c, xcb_get_property(c, 0, window, atom(name), XCB_GET_PROPERTY_TYPE_ANY, 0, 256), nullptr);
-    std::string bytes;
-    if (reply && reply->format != 0)
-      bytes.assign(static_cast<char*>(xcb_get_property_value(reply)),
-                   xcb_get_property_value_length(reply));  // in bytes
-    free(reply);
-    return bytes;
-  }
+std::string property(xcb_window_t window, const char* name) {
+  auto reply = owned(xcb_get_property_reply(
+      x, xcb_get_property(x, 0, window, atom(name), XCB_GET_PROPERTY_TYPE_ANY, 0, 256), 0));
+  char* value = reply ? static_cast<char*>(xcb_get_property_value(reply.get())) : nullptr;
+  return std::string(value, value ? xcb_get_property_value_length(reply.get()) : 0);
+}
 
-  // The mapped top-level window of this title, polled every 20 ms for at
-  // most 10 s until it is there (or, with present false, gone).
-  std::optional<xcb_window_t> waitForWindow(const std::string& title, bool present = true) {
-    xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
-    for (int poll = 0; poll < 500; ++poll) {
-      std::optional<xcb_window_t> found;
-      auto* tree = xcb_query_tree_reply(c, xcb_query_tree(c, root), nullptr);
-      for (int i = 0; tree && i < xcb_query_tree_children_length(tree) && !found; ++i) {
-        xcb_window_t child = xcb_query_tree_children(tree)[i];
-        auto* attributes =
-            xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, child), nullptr);
-        if (attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE &&
-            property(child, "_NET_WM_NAME") == title)
-          found = child;
-        free(attributes);
-      }
-      free(tree);
-      if (found.has_value() == present) return present ? found : xcb_window_t{0};
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+// Polls (every 20 ms, 10 s at most) for a mapped top-level window of this title, or its absence.
+xcb_window_t waitFor(const std::string& title, bool present = true) {
+  xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(x)).data->root, found = 0;
+  for (int poll = 0; poll < 500; ++poll, found = 0) {
+    auto tree = owned(xcb_query_tree_reply(x, xcb_query_tree(x, root), nullptr));
+    for (int i = 0; tree && i < xcb_query_tree_children_length(tree.get()); ++i) {
+      xcb_window_t w = xcb_query_tree_children(tree.get())[i];
+      auto map = owned(xcb_get_window_attributes_reply(x, xcb_get_window_attributes(x, w), 0));
+      if (map && map->map_state == XCB_MAP_STATE_VIEWABLE && property(w, "_NET_WM_NAME") == title)
+        found = w;
     }
-    return std::nullopt;
+    if ((found != 0) == present) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
+  return found;
+}
 
-  // What a window manager's close button sends, then a round trip so that
-  // the server has sent it before this client goes.
-  void requestClose(xcb_window_t window) {
-    xcb_client_message_event_t event{};
-    event.response_type = XCB_CLIENT_MESSAGE;
-    event.format = 32;
-    event.window = window;
-    event.type = atom("WM_PROTOCOLS");
-    event.data.data32[0] = atom("WM_DELETE_WINDOW");
-    xcb_send_event(c, 0, window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&event));
-    free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
-  }
-};
-
-// A loopback proxy address where the kernel accepts connections that nobody
-// answers (listening, until fd is closed) or refuses them.
-struct LoopbackPort {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  std::string proxy;
-  explicit LoopbackPort(bool listening) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    bind(fd, reinterpret_cast<sockaddr*>(&address), size);
-    if (listening) listen(fd, 8);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-    proxy = "socks5://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
-    if (!listening) stop();
-  }
-  ~LoopbackPort() { stop(); }
-  void stop() {
-    if (fd >= 0) close(fd);
-    fd = -1;
-  }
-};
+void requestClose(xcb_window_t window) {  // as a window manager's close button does
+  xcb_client_message_event_t event{XCB_CLIENT_MESSAGE, 32, 0, window, atom("WM_PROTOCOLS"), {}};
+  event.data.data32[0] = atom("WM_DELETE_WINDOW");
+  xcb_send_event(x, 0, window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<char*>(&event));
+  free(xcb_get_input_focus_reply(x, xcb_get_input_focus(x), nullptr));
+}
 
 class DesktopLaunchTest : public LauncherProcess {
  protected:
-  void SetUp() override {
-    LauncherProcess::SetUp();
-    const char* display = getenv("DISPLAY");
-    ASSERT_TRUE(display && *display) << "run under xvfb-run";
-    setEnv("DISPLAY", display);
-    if (const char* auth = getenv("XAUTHORITY")) setEnv("XAUTHORITY", auth);
-    ASSERT_EQ(xcb_connection_has_error(XClient().c), 0);
-  }
-
-  // A persona that needs discovery through this proxy, and a profile with a
-  // previous session's tabs in it.
-  void writePersona(const std::string& proxy) {
-    writeFile(profile_ + "/command-line.json",
-              R"({"auto-timezone":true,"on-proxy-fail":"fallback","close-previous-tabs":true,)"
-              R"("proxy-server":")" +
-                  proxy + R"("})");
+  void writePersona(const std::string& proxy = "socks5://127.0.0.1:1") {  // port 1 refuses
+    std::string persona = R"({"auto-geo":1,"on-proxy-fail":"fallback","close-previous-tabs":1,)";
+    writeFile(profile_ + "/command-line.json", persona + R"("proxy-server":")" + proxy + "\"}");
     writeFile(profile_ + "/Default/Current Tabs", "tabs");
   }
 
-  // Runs the launch while a second thread acts on the window of this title.
+  // Runs the launch on xvfb-run's display while a second thread acts on the
+  // window of this title.
   template <typename Act>
-  Launch launchActing(const std::string& title, Act act, Options setup = {}) {
+  Launch launchActing(const std::string& title, Options setup, Act act) {
+    for (const char* name : {"DISPLAY", "XAUTHORITY"}) setEnv(name, getenv(name));
+    for (const char* name : {"DESKTOP_STARTUP_ID", "XDG_ACTIVATION_TOKEN"}) setEnv(name, "id-1");
     auto actor = std::async(std::launch::async, [&] {
-      XClient x;
-      std::optional<xcb_window_t> window = x.waitForWindow(title);
-      if (window) act(x, *window);
-      return window.has_value();
+      if (xcb_window_t window = waitFor(title)) return act(window);
+      ADD_FAILURE() << "no window " << title;
     });
-    Launch run = launch({"--user-data-dir=" + profile_}, setup);
-    EXPECT_TRUE(actor.get()) << "no window " << title;
-    return run;
+    return launch({"--user-data-dir=" + profile_}, setup);  // the actor is awaited after it
   }
 
   std::string profile_ = tmp / "profile";
 };
 
 TEST_F(DesktopLaunchTest, ClosingTheWindowCancelsTheLaunch) {
-  LoopbackPort silent(true);
-  writePersona(silent.proxy);
-  std::string state;
-  std::vector<xcb_atom_t> wanted;
-  auto closer = std::async(std::launch::async, [&] {
-    XClient x;
-    std::optional<xcb_window_t> window = x.waitForWindow(kWindowTitle);
-    if (window) {
-      state = x.property(*window, "_NET_WM_STATE");
-      wanted = {x.atom("_NET_WM_STATE_ABOVE"), x.atom("_NET_WM_STATE_SKIP_TASKBAR")};
-      x.requestClose(*window);
-      x.waitForWindow(kWindowTitle, false);  // the launcher has ended
-    }
-    silent.stop();  // and curl may go
-    return window.has_value();
+  int silent = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);  // accepts, never answers
+  sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+  socklen_t size = sizeof address;
+  bind(silent, reinterpret_cast<sockaddr*>(&address), size);
+  listen(silent, 8);
+  getsockname(silent, reinterpret_cast<sockaddr*>(&address), &size);
+  writePersona("socks5://127.0.0.1:" + std::to_string(ntohs(address.sin_port)));
+  Launch run = launchActing(kWindowTitle, {.awaitEngine = false}, [&](xcb_window_t window) {
+    std::string state = property(window, "_NET_WM_STATE");
+    for (xcb_atom_t a : {atom("_NET_WM_STATE_ABOVE"), atom("_NET_WM_STATE_SKIP_TASKBAR")})
+      EXPECT_NE(state.find(std::string(reinterpret_cast<char*>(&a), 4)), state.npos) << a;
+    requestClose(window);
+    waitFor(kWindowTitle, false);
+    close(silent);  // once the launcher has gone, so that curl ends too
   });
-  Launch run = launch({"--user-data-dir=" + profile_}, {.awaitEngine = false});
-  ASSERT_TRUE(closer.get()) << "the progress window never appeared";
-  for (xcb_atom_t a : wanted)
-    EXPECT_NE(state.find(std::string(reinterpret_cast<const char*>(&a), 4)), std::string::npos);
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, "");
-  EXPECT_FALSE(exists(record)) << "an engine was started";
-  EXPECT_FALSE(exists(profile_ + "/.quillon-launcher-result.json"));
+  EXPECT_EQ(std::pair(run.status, run.out), std::pair(0, std::string()));
+  EXPECT_FALSE(exists(record) || exists(profile_ + "/.quillon-launcher-result.json"));
   EXPECT_EQ(readFile(profile_ + "/Default/Current Tabs"), "tabs");
 }
 
 TEST_F(DesktopLaunchTest, EngineGetsWhatItGetsWithoutAWindow) {
-  writePersona(LoopbackPort(false).proxy);  // refused: discovery fails, the launch falls back
-  setEnv("DESKTOP_STARTUP_ID", "launcher-startup-1");
-  setEnv("XDG_ACTIVATION_TOKEN", "token-1");
-  std::string extraFile = tmp / "inherited.txt";
-  writeFile(extraFile, "x");
-  int fd = open(extraFile.c_str(), O_RDONLY | O_CLOEXEC);
-  Options setup{.inheritedFd = fd, .blocked = SIGUSR1, .ignored = SIGUSR2};
-  Launch windowed = launchActing(
-      kWindowTitle, [](XClient&, xcb_window_t) {}, setup);
-  Args desktopEnv = environment;
-  setEnv("DISPLAY", std::nullopt);
-  Launch windowless = launch({"--user-data-dir=" + profile_}, setup);
-  close(fd);
-
+  writePersona();
+  Options setup{.inheritedFd = open("/dev/null", O_RDONLY), .blocked = SIGUSR1, .ignored = SIGUSR2};
+  Launch windowed = launchActing(kWindowTitle, setup, [](xcb_window_t) {});
   expectStarted(windowed);
-  expectStarted(windowless);
-  EXPECT_EQ(windowed["arg"], windowless["arg"]);
-  EXPECT_EQ(windowed["env"], desktopEnv);
-  EXPECT_EQ(windowless["env"], environment);
-  EXPECT_EQ(windowed["fd"], windowless["fd"]);
-  EXPECT_NE(std::find(windowed["fd"].begin(), windowed["fd"].end(), "7 " + extraFile),
-            windowed["fd"].end());
-  EXPECT_EQ(windowed["SigBlk:"], windowless["SigBlk:"]);
-  EXPECT_EQ(windowed["SigIgn:"], windowless["SigIgn:"]);
-  EXPECT_EQ(std::stoull(windowed["SigBlk:"].at(0), nullptr, 16), 1ULL << (SIGUSR1 - 1));
+  EXPECT_EQ(windowed["env"], environment);
+  for (const char* display : {"", ":9999"}) {  // none, and one that cannot be opened
+    setEnv("DISPLAY", display);
+    Launch windowless = launch({"--user-data-dir=" + profile_}, setup);
+    expectStarted(windowless);
+    for (const char* key : {"arg", "fd", "SigBlk:", "SigIgn:"})
+      EXPECT_EQ(windowed[key], windowless[key]) << key << display;
+  }
+  close(setup.inheritedFd);
 }
 
-TEST_F(DesktopLaunchTest, DisplayThatCannotBeOpenedLeavesTheLaunchWithoutAWindow) {
-  writePersona(LoopbackPort(false).proxy);
-  setEnv("DISPLAY", ":9999");  // no such server: Qt would end the process with its own message
-  Launch run = launch({"--user-data-dir=" + profile_});
-  expectStarted(run);
-  EXPECT_FALSE(exists(profile_ + "/Default/Current Tabs")) << "the launch went on";
-}
-
-// From the static launcher (direct path) and from the companion (after
-// discovery): the line, then the alert, then status 1.
 TEST_F(DesktopLaunchTest, FatalAlertFollowsTheLineAndEndsWithStatusOne) {
   setEnv("QUILLON_ENGINE_BIN", tmp / "missing engine");
-  for (bool discovery : {false, true}) {
-    SCOPED_TRACE(discovery ? "discovery path" : "direct path");
-    std::filesystem::remove(profile_ + "/command-line.json");
-    if (discovery) writePersona(LoopbackPort(false).proxy);
-    Launch run = launchActing("Quillon Browser",
-                              [](XClient& x, xcb_window_t alert) { x.requestClose(alert); });
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.out,
-              "[quillon-launcher] Engine binary not found:\n" + tmp / "missing engine" + "\n");
+  const std::string line = "[quillon-launcher] Engine binary not found:\n" + tmp / "missing engine";
+  for (bool discovery : {false, true}) {  // from the launcher, and from the companion
+    if (discovery) writePersona();
+    Launch run = launchActing("Quillon Browser", {}, [&](xcb_window_t alert) {
+      EXPECT_EQ(readFile(tmp / "out"), line + "\n") << "the line comes first";
+      requestClose(alert);
+    });
+    EXPECT_EQ(std::pair(run.status, run.out), std::pair(1, line + "\n")) << discovery;
   }
 }
 
 TEST_F(DesktopLaunchTest, DirectPathMapsNoQtLibrary) {
-  // The engine copies the launcher's memory map while the launcher is held
-  // at its exit.
-  std::string engine = tmp / "maps-engine.sh";
-  writeFile(engine,
-            "#!/bin/sh\ncat /proc/$PPID/maps > \"$QUILLON_TEST_RECORD.tmp\"\n"
-            "mv \"$QUILLON_TEST_RECORD.tmp\" \"$QUILLON_TEST_RECORD\"\n");
-  std::filesystem::permissions(engine, std::filesystem::perms::owner_all);
-  setEnv("QUILLON_ENGINE_BIN", engine);
-  Launch run = launch({});
-  EXPECT_EQ(run.status, 0);
+  setEnv("QUILLON_ENGINE_BIN", tmp / "maps");  // records the launcher's map while it is held
+  writeFile(tmp / "maps", "#!/bin/sh\nm=$(cat /proc/$PPID/maps)\necho \"$m\">$QUILLON_TEST_RECORD");
+  std::filesystem::permissions(tmp / "maps", std::filesystem::perms::owner_all);
+  EXPECT_EQ(launch({}).status, 0);
   std::string maps = readFile(record);
   EXPECT_NE(maps.find("/quillon-launcher\n"), std::string::npos) << maps;
   EXPECT_EQ(maps.find(".so"), std::string::npos) << maps;
 }
 
-}  // namespace
 }  // namespace quillon::test

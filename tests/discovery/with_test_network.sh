@@ -26,8 +26,8 @@ shift 2
 unset CURL_HOME XDG_CONFIG_HOME ALL_PROXY all_proxy HTTPS_PROXY https_proxy NO_PROXY no_proxy
 export QUILLON_TEST_PROXY_PORT=1080 QUILLON_TEST_AUTH_PROXY_PORT=1081 QUILLON_TEST_CLOSED_PORT=1082 \
   QUILLON_TEST_PROXY_USER=persona QUILLON_TEST_PROXY_PASSWORD=s3cret-pw HOME="$work/home" \
-  QUILLON_TEST_ANSWERS="$work/answers" CURL_CA_BUNDLE="$work/ca.pem"
-mkdir "$QUILLON_TEST_ANSWERS" "$HOME"
+  CURL_CA_BUNDLE="$work/ca.pem"
+mkdir "$HOME"
 # Each server dies with this script.
 setpriv --pdeathsig KILL /usr/bin/python3 "$here/https_responder.py" "$work" 2>"$work/log" &
 setpriv --pdeathsig KILL microsocks -i 127.0.0.1 -b 127.0.0.2 -p 1080 >/dev/null 2>&1 &

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "support/test_files.h"
 
 namespace quillon {
@@ -23,41 +25,6 @@ DiscoverResult failed(const char* code, int64_t status, int64_t ms) {
   return {"", status, ms, code, std::string("failed with ") + code, "", "", "", ""};
 }
 
-// Runs discovery against scripted answers (by endpoint URL), cancelled after
-// the given pause, and records what the main thread and the pauses saw.
-struct Discovery {
-  std::vector<SplashStep> steps = defaultSplashSteps();
-  std::string log;  // "index:status|" per posted change, in order
-  std::vector<double> pauses;
-  std::vector<std::string> asked;
-  DiscoveryOutcome outcome;
-
-  Discovery(const OverlayKeys& overlay, const std::string& userDataDir, DiscoverResult primary,
-            DiscoverResult fallback = failed("INTERNAL", -1, 0), size_t cancelAfterPause = 0) {
-    std::atomic<bool> cancelled{false};
-    DiscoverySeams seams;
-    seams.probe = [&](const std::string& proxy, const std::string& url) {
-      EXPECT_EQ(proxy, overlay.proxyServer);
-      asked.push_back(url);
-      return url == kGeo ? primary : fallback;
-    };
-    seams.pause = [&](double seconds) {
-      pauses.push_back(seconds);
-      cancelled = pauses.size() == cancelAfterPause;
-    };
-    seams.postStep = [&](size_t index, StepChange change) {
-      applyStepChange(steps, index, change);
-      log += std::to_string(index) + ":" + steps.at(index).status + "|";
-    };
-    outcome = runDiscovery(overlay, userDataDir, seams, cancelled);
-  }
-  std::string flags() const {  // done and failed of each step
-    std::string f;
-    for (const SplashStep& s : steps) f += std::string(s.done ? "d" : "-") + (s.failed ? "f" : "-");
-    return f;
-  }
-};
-
 OverlayKeys persona(const char* onProxyFail, bool autoTimezone = true) {
   OverlayKeys o;
   o.proxyServer = "socks5://u:p@127.0.0.1:1080";
@@ -67,78 +34,81 @@ OverlayKeys persona(const char* onProxyFail, bool autoTimezone = true) {
   return o;
 }
 
-TEST(RunDiscovery, StepsPausesAndReportsForTheThreeOutcomes) {
-  test::TempDir dir;
-  const std::string start =
-      "0:socks5://u:p@127.0.0.1:1080|1:contacting geo.quillon.test via SOCKS5\u2026|1:";
-  struct Case {
-    const char* policy;
-    DiscoverResult primary;
-    std::string log, flags;
-    double pause;  // after the resolution
-    bool blocked;
+// Runs discovery against scripted answers (by endpoint), cancelled at the
+// given pause, and tells what was seen, "|" after each: the step changes as
+// "index:status", the pauses, the endpoints asked; then each step's done and
+// failed flags, the outcome, the provider, the time and the overrides.
+std::string discover(const OverlayKeys& o, const std::string& dir, DiscoverResult primary,
+                     DiscoverResult fallback = failed("INTERNAL", -1, 0), int cancelAt = 0) {
+  std::vector<SplashStep> steps = defaultSplashSteps();
+  std::ostringstream seen;
+  int pauses = 0;
+  std::atomic<bool> cancelled{false};
+  DiscoverySeams seams;
+  seams.probe = [&](const std::string& proxy, const std::string& url) {
+    seen << (url == kGeo    ? "geo"
+             : url == kMyIp ? "myip"
+                            : url)
+         << (proxy == o.proxyServer ? "|" : "?|");
+    return url == kGeo ? primary : fallback;
   };
-  const Case cases[] = {
-      {"block", answer("203.0.113.7", "", "Asia/Tokyo"),
-       start + "203.0.113.7|2:ip=203.0.113.7 tz=Asia/Tokyo|3:|", "d-d-d-d-", 0.18, false},
-      {"fallback", failed("PROXY_TIMEOUT", 28, 10000),
-       start + "WARN: PROXY_TIMEOUT \u2014 chrome will fall back|2:none (passthrough)|3:|",
-       "d-dfd-d-", 0.18, false},
-      {"block", failed("PROXY_UNREACHABLE", 7, 3),
-       start +
-           "BLOCKED: PROXY_UNREACHABLE|2:skipped \u2014 engine launch blocked|3:aborted (exit 42)|",
-       "d-dfdfdf", 2.5, true}};
-  for (const Case& c : cases) {
-    test::writeFile(dir / ".quillon-launcher-error.json", "stale");
-    Discovery run(persona(c.policy), dir.path(), c.primary);
-    EXPECT_EQ(run.log, c.log);
-    EXPECT_EQ(run.flags(), c.flags);
-    EXPECT_EQ(run.pauses, (std::vector<double>{0.12, c.pause, 0.12, 0.08}));
-    EXPECT_EQ(run.outcome.blockEngine, c.blocked);
-    EXPECT_FALSE(run.outcome.cancelled);
-    EXPECT_EQ(test::exists(dir / ".quillon-launcher-error.json"), !c.primary.errorCode.empty());
-    EXPECT_EQ(run.asked, std::vector<std::string>{kGeo}) << "geo asked: no fallback";
+  seams.pause = [&](double seconds) {
+    seen << seconds << "|";
+    cancelled = ++pauses == cancelAt;
+  };
+  seams.postStep = [&](size_t index, StepChange change) {
+    applyStepChange(steps, index, change);
+    seen << index << ":" << steps.at(index).status << "|";
+  };
+  DiscoveryOutcome out = runDiscovery(o, dir, seams, cancelled);
+  for (const SplashStep& s : steps) seen << (s.done ? "d" : "-") << (s.failed ? "f" : "-");
+  seen << (out.cancelled     ? " cancelled "
+           : out.blockEngine ? " blocked "
+                             : " go ")
+       << out.capture.provider << " " << out.capture.elapsedMs << " "
+       << overrideSummary(out.resolved);
+  return seen.str();
+}
+
+// The three outcomes; a persona that wants more than the IP never falls back,
+// one that wants only the IP does; cancellation stops at either check.
+TEST(RunDiscovery, StepsPausesProvidersAndErrorReports) {
+  test::TempDir dir;
+  const std::string error = dir / ".quillon-launcher-error.json";
+  const std::string start =
+      "0:socks5://u:p@127.0.0.1:1080|0.12|1:contacting geo.quillon.test via SOCKS5\u2026|geo|";
+  // clang-format off
+  const std::tuple<OverlayKeys, DiscoverResult, DiscoverResult, int, std::string> cases[] = {
+      {persona("block"), answer("203.0.113.7", "", "Asia/Tokyo"), {}, 0, start + "1:203.0.113.7|0.18|"
+       "2:ip=203.0.113.7 tz=Asia/Tokyo|0.12|3:|0.08|d-d-d-d- go quillon 5 ip=203.0.113.7 tz=Asia/Tokyo"},
+      {persona("fallback"), failed("PROXY_TIMEOUT", 28, 10000), {}, 0, start +
+       "1:WARN: PROXY_TIMEOUT \u2014 chrome will fall back|0.18|2:none (passthrough)|0.12|3:|0.08|"
+       "d-dfd-d- go quillon 10000 "},
+      {persona("block"), failed("PROXY_UNREACHABLE", 7, 3), {}, 0, start + "1:BLOCKED: PROXY_UNREACHABLE|"
+       "2.5|2:skipped \u2014 engine launch blocked|0.12|3:aborted (exit 42)|0.08|d-dfdfdf blocked quillon 3 "},
+      {persona("block", false), failed("PROXY_TIMEOUT", 28, 10000), answer("198.51.100.23"), 0, start +
+       "1:primary failed \u2014 trying ip.quillon.test\u2026|myip|1:198.51.100.23|0.18|2:ip=198.51.100.23|"
+       "0.12|3:|0.08|d-d-d-d- go ip.quillon.test 10005 ip=198.51.100.23"},
+      {persona("block"), answer("203.0.113.7"), {}, 1, "0:socks5://u:p@127.0.0.1:1080|0.12|d------- cancelled  0 "},
+      {persona("block"), answer("203.0.113.7"), {}, 2, start + "1:203.0.113.7|0.18|d-d----- cancelled quillon 5 ip=203.0.113.7"}};
+  // clang-format on
+  for (const auto& [overlay, primary, fallback, cancelAt, seen] : cases) {
+    test::writeFile(error, "stale");
+    EXPECT_EQ(discover(overlay, dir.path(), primary, fallback, cancelAt), seen);
+    EXPECT_EQ(test::exists(error), !primary.errorCode.empty() && fallback.ip.empty()) << seen;
   }
-}
-
-TEST(RunDiscovery, FallbackOnlyWhenOnlyTheIpIsWanted) {
-  test::TempDir dir;
-  Discovery rescued(persona("block", false), dir.path(), failed("PROXY_TIMEOUT", 28, 10000),
-                    answer("198.51.100.23"));
-  EXPECT_EQ(rescued.asked, (std::vector<std::string>{kGeo, kMyIp}));
-  EXPECT_TRUE(
-      rescued.log.find("|1:primary failed \u2014 trying ip.quillon.test\u2026|1:198.51.100.23|") !=
+  // The error report of a fallback that failed too, and of a tool that never ran.
+  EXPECT_TRUE(discover(persona("block", false), dir.path(), failed("PROXY_TIMEOUT", 28, 10000),
+                       failed("PROXY_AUTH_FAILED", 97, 20))
+                  .ends_with(" blocked ip.quillon.test 10020 "));
+  EXPECT_NE(
+      test::readFile(error).find("\"error_code\":\"PROXY_AUTH_FAILED\",\"message\":\"failed with "
+                                 "PROXY_AUTH_FAILED\",\"proxy\":\"socks5://u:p@127.0.0.1:1080\","
+                                 "\"discovery_url\":\"" +
+                                 kMyIp + "\",\"curl_exit_code\":97,"),
       std::string::npos);
-  EXPECT_EQ(rescued.outcome.resolved.fakeIP, "198.51.100.23");
-  EXPECT_EQ(rescued.outcome.capture.provider, "ip.quillon.test");
-  EXPECT_EQ(rescued.outcome.capture.elapsedMs, 10005);
-  EXPECT_FALSE(test::exists(dir / ".quillon-launcher-error.json"));
-
-  Discovery lost(persona("block", false), dir.path(), failed("PROXY_TIMEOUT", 28, 10000),
-                 failed("PROXY_AUTH_FAILED", 97, 20));
-  EXPECT_TRUE(lost.outcome.blockEngine);
-  EXPECT_EQ(lost.outcome.capture.provider, "ip.quillon.test");
-  std::string report = test::readFile(dir / ".quillon-launcher-error.json");
-  EXPECT_NE(report.find("\"error_code\":\"PROXY_AUTH_FAILED\",\"message\":\"failed with "
-                        "PROXY_AUTH_FAILED\",\"proxy\":\"socks5://u:p@127.0.0.1:1080\","
-                        "\"discovery_url\":\"" +
-                        kMyIp + "\",\"curl_exit_code\":97,\"elapsed_ms\":10020,"),
-            std::string::npos)
-      << report;
-  Discovery uncalled(persona("block", false), dir.path(), failed("INTERNAL", -1, 0));
-  EXPECT_EQ(test::readFile(dir / ".quillon-launcher-error.json").find("curl_exit_code"),
-            std::string::npos)
-      << "a tool that never ran has no exit code";
-}
-
-TEST(RunDiscovery, CancelledAtEitherCheckStopsThere) {
-  test::TempDir dir;
-  Discovery early(persona("block"), dir.path(), answer("203.0.113.7"), {}, 1);
-  EXPECT_TRUE(early.outcome.cancelled && early.asked.empty());
-  EXPECT_EQ(early.log, "0:socks5://u:p@127.0.0.1:1080|");
-  Discovery late(persona("block"), dir.path(), answer("203.0.113.7"), {}, 2);
-  EXPECT_TRUE(late.outcome.cancelled);
-  EXPECT_TRUE(late.log.ends_with("|1:203.0.113.7|")) << "nothing after the second check";
+  discover(persona("block", false), dir.path(), failed("INTERNAL", -1, 0));
+  EXPECT_EQ(test::readFile(error).find("curl_exit_code"), std::string::npos);
 }
 
 TEST(ResolvePersona, StatedValuesWinAndOnlyWholeAnswersResolve) {
@@ -147,15 +117,13 @@ TEST(ResolvePersona, StatedValuesWinAndOnlyWholeAnswersResolve) {
   OverlayKeys stated = all;
   stated.langSet = stated.geoLngSet = stated.webrtcFakePublicIpSet = stated.timezoneOverrideSet =
       true;
-  const std::tuple<OverlayKeys, DiscoverResult, std::string> cases[] = {
-      // ip|lat|lng|lang|accept|tz
-      {all, answer("203.0.113.7", "de", "Europe/Berlin", "48.85", "2.35"),
-       "203.0.113.7|48.85|2.35|de-DE|de-DE,de;q=0.9,en;q=0.8|Europe/Berlin"},
-      {stated, answer("203.0.113.7", "BE", "Europe/Brussels", "50.8", "4.3"),
-       "|50.8|||fr-BE,fr;q=0.9,nl;q=0.8,en;q=0.7|"},
+  // clang-format off
+  const std::tuple<OverlayKeys, DiscoverResult, std::string> cases[] = {  // ip|lat|lng|lang|accept|tz
+      {stated, answer("203.0.113.7", "BE", "Europe/Brussels", "50.8", "4.3"), "|50.8|||fr-BE,fr;q=0.9,nl;q=0.8,en;q=0.7|"},
       {all, answer("203.0.113.7", "ZZ", "", "48.85", ""), "203.0.113.7|||en-US|en-US,en;q=0.9|"},
       {all, answer("203.0.113.7", "\u0131l"), "203.0.113.7|||he-IL|he-IL,he;q=0.9,en;q=0.8|"},
       {all, answer("203.0.113.7", "", "", "", "2.35"), "203.0.113.7|||||"}};
+  // clang-format on
   for (const auto& [overlay, result, resolved] : cases) {
     ResolvedPersona p = resolvePersona(overlay, result);
     EXPECT_EQ(
@@ -163,8 +131,8 @@ TEST(ResolvePersona, StatedValuesWinAndOnlyWholeAnswersResolve) {
         resolved);
   }
   EXPECT_EQ(
-      overrideSummary({"203.0.113.7", "48.85", "", "de-DE", "de-DE,de;q=0.9", "Europe/Berlin"}),
-      "ip=203.0.113.7 tz=Europe/Berlin lang=de-DE lat=48.85");
+      overrideSummary({"203.0.113.7", "48.85", "2.35", "de-DE", "de-DE,de;q=0.9", "Europe/Berlin"}),
+      "ip=203.0.113.7 tz=Europe/Berlin lang=de-DE lat=48.85 lng=2.35");
 }
 
 }  // namespace

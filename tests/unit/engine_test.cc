@@ -61,10 +61,11 @@ TEST(Engine, ArgumentsAndEnvironment) {
 }
 
 TEST(Switches, DeviceBucketsAtEveryEdgeAndStatedValues) {
-  const std::pair<uint64_t, const char*> edges[] = {
-      {24 * kGiB, "32"},   {24 * kGiB - 1, "16"},  {12 * kGiB, "16"}, {12 * kGiB - 1, "8"},
-      {6 * kGiB, "8"},     {6 * kGiB - 1, "4"},    {3 * kGiB, "4"},   {3 * kGiB - 1, "2"},
-      {kGiB * 3 / 2, "2"}, {kGiB * 3 / 2 - 1, "1"}};
+  // clang-format off
+  const std::pair<uint64_t, const char*> edges[] = {{24 * kGiB, "32"}, {24 * kGiB - 1, "16"},
+      {12 * kGiB, "16"}, {12 * kGiB - 1, "8"}, {6 * kGiB, "8"}, {6 * kGiB - 1, "4"}, {3 * kGiB, "4"},
+      {3 * kGiB - 1, "2"}, {kGiB * 3 / 2, "2"}, {kGiB * 3 / 2 - 1, "1"}};
+  // clang-format on
   for (const auto& [bytes, bucket] : edges) EXPECT_EQ(deviceMemoryGB(bytes), bucket) << bytes;
   EXPECT_EQ(deviceMemoryGB(0), std::nullopt);
   struct sysinfo info {};
@@ -111,13 +112,12 @@ TEST(ChromiumForms, LanguagesAndProxies) {
       {"fr-FR", "fr_FR:fr"},   {"de", "de"}, {"pt_br", "pt_BR:pt"}, {"zh-Hant-TW", "zh_TW:zh"},
       {"es-419", "es_419:es"}, {"*", ""}};
   for (const auto& [tag, gettext] : tags) EXPECT_EQ(gettextLanguage(tag), gettext) << tag;
-  const std::tuple<const char*, const char*, bool> proxies[] = {
-      // proxy, for Chromium, refused
-      {"socks5://user:s3cret@h:1080", "socks5://h:1080", true},
-      {"SOCKS5h://user:p/w@d@h:1080", "socks5://h:1080", true},
-      {"socks4://user@h:1080", "socks4://h:1080", true},
-      {"http://user:s3cret@h:3128", "http://h:3128", false},
+  // clang-format off
+  const std::tuple<const char*, const char*, bool> proxies[] = {  // proxy, for Chromium, refused
+      {"socks5://user:s3cret@h:1080", "socks5://h:1080", true}, {"socks4://user@h:1080", "socks4://h:1080", true},
+      {"SOCKS5h://user:p/w@d@h:1080", "socks5://h:1080", true}, {"http://user:s3cret@h:3128", "http://h:3128", false},
       {"h:3128", "h:3128", false}};
+  // clang-format on
   for (const auto& [proxy, chromium, refused] : proxies) {
     OverlayKeys o;
     o.proxyServer = proxy;
@@ -151,16 +151,12 @@ TEST(ChromiumPersona, StatedValuesWinOverResolvedOnes) {
 }
 
 // Items of a used profile, relative to the user data directory.
-const Args kItems = {"Default/Current Tabs",
-                     "Default/Sessions/Session_1",
-                     "Default/Cookies",
-                     "Default/Network/Cookies",
-                     "ShaderCache/data_0",
-                     "Default/GPUCache/d",
-                     "Default/Service Worker/ScriptCache/1",
-                     "Default/Service Worker/CacheStorage/c",
-                     "Default/Preferences",
-                     "Local State"};
+// clang-format off
+const Args kItems = {"Default/Current Tabs", "Default/Sessions/Session_1", "Default/Cookies",
+    "Default/Network/Cookies", "ShaderCache/data_0", "Default/GPUCache/d",
+    "Default/Service Worker/ScriptCache/1", "Default/Service Worker/CacheStorage/c",
+    "Default/Preferences", "Local State"};
+// clang-format on
 
 struct Hygiene : ::testing::Test {
   // The items of kItems that hygiene removed from a fresh profile, run from
@@ -182,17 +178,16 @@ struct Hygiene : ::testing::Test {
 };
 
 TEST_F(Hygiene, ExactlyTheChosenItemsGo) {
-  const std::pair<const char*, Args> cases[] = {
+  const std::string reset = R"("granular-storage-reset":)";
+  // clang-format off
+  const std::pair<std::string, Args> cases[] = {
       {R"("close-previous-tabs":1)", {"Default/Current Tabs", "Default/Sessions/Session_1"}},
-      {R"("granular-storage-reset":{"cookies":1,"Cookies":1})",
-       {"Default/Cookies", "Default/Network/Cookies"}},
-      {R"("granular-storage-reset":{"shader_cache":1})",
-       {"ShaderCache/data_0", "Default/GPUCache/d"}},
-      {R"("granular-storage-reset":{"cache_storage":1})",
-       {"Default/Service Worker/CacheStorage/c"}},
-      {R"("granular-storage-reset":{"all":1,"cookies":0})",
-       {"Default/Cookies", "Default/Network/Cookies", "ShaderCache/data_0", "Default/GPUCache/d",
-        "Default/Service Worker/ScriptCache/1", "Default/Service Worker/CacheStorage/c"}}};
+      {reset + R"({"cookies":1,"Cookies":1})", {"Default/Cookies", "Default/Network/Cookies"}},
+      {reset + R"({"shader_cache":1})", {"ShaderCache/data_0", "Default/GPUCache/d"}},
+      {reset + R"({"cache_storage":1})", {"Default/Service Worker/CacheStorage/c"}},
+      {reset + R"({"all":1,"cookies":0})", {"Default/Cookies", "Default/Network/Cookies", "ShaderCache/data_0",
+          "Default/GPUCache/d", "Default/Service Worker/ScriptCache/1", "Default/Service Worker/CacheStorage/c"}}};
+  // clang-format on
   for (const auto& [members, gone] : cases) EXPECT_EQ(removed(members), gone) << members;
 }
 

@@ -40,7 +40,6 @@ struct Options {
 };
 
 struct Launch {
-  pid_t pid = -1;
   int status = -1;  // exit status, -1 when killed by a signal or held too long
   std::string out;  // standard output and error
   std::multimap<std::string, std::string> engine;  // the engine's record, when one ran
@@ -67,7 +66,8 @@ class LauncherProcess : public ::testing::Test {
     cEnv.push_back(nullptr);
     int out = open((tmp / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     Launch run;
-    if ((run.pid = fork()) == 0) {
+    pid_t pid = fork();
+    if (pid == 0) {
       close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
       int err = setup.standardError >= 0 ? setup.standardError : out;
       if (dup2(open("/dev/null", O_RDONLY | O_CLOEXEC), 0) < 0 || dup2(out, 1) < 0 ||
@@ -83,9 +83,9 @@ class LauncherProcess : public ::testing::Test {
     }
     close(out);
     int status = 0;
-    if (!waitUntil([&] { return waitpid(run.pid, &status, WNOHANG) == run.pid; })) {
-      kill(run.pid, SIGKILL);
-      waitpid(run.pid, &status, 0);
+    if (!waitUntil([&] { return waitpid(pid, &status, WNOHANG) == pid; })) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
     }
     if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
     if (run.status == 0 && setup.awaitEngine) waitUntil([&] { return exists(record); });

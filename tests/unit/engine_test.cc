@@ -99,9 +99,6 @@ TEST(WebglProfile, MembersInFileOrderNumbersInPlainDecimal) {
   test::writeFile(dir / "bin/quillon-webgl-profiles.json", "{}");
   EXPECT_EQ(locateWebglProfiles(dir / "bin", dir / "bin/x"),
             dir / "bin/quillon-webgl-profiles.json");
-  test::writeFile(dir / "share/quillon/quillon-webgl-profiles.json", "{}");
-  EXPECT_EQ(locateWebglProfiles(dir / "bin", dir / "bin/x"),
-            dir / "bin/../share/quillon/quillon-webgl-profiles.json");
 }
 
 TEST(ChromiumForms, LanguagesAndProxies) {
@@ -129,25 +126,16 @@ TEST(ChromiumForms, LanguagesAndProxies) {
   }
 }
 
+// Stated values win over resolved ones, even when not text (no value then);
+// LANGUAGE then comes from Accept-Language.
 TEST(ChromiumPersona, StatedValuesWinOverResolvedOnes) {
-  ResolvedPersona resolved{"", "", "", "ja-JP", "ja-JP,ja;q=0.9", "Asia/Tokyo"};
-  ChromiumPersona discovered =
-      chromiumPersona(overlayOf(R"("proxy-server":"socks5://h:1")"), resolved);
-  EXPECT_EQ(discovered.switches, (Args{"--proxy-server=socks5://h:1", "--accept-lang=ja-JP,ja"}));
-  EXPECT_EQ(discovered.environment, (Args{"TZ=Asia/Tokyo", "LANGUAGE=ja_JP:ja"}));
-  ChromiumPersona stated = chromiumPersona(
-      overlayOf(R"("webrtc-no-leak":1,"lang":"fr-FR","accept-language":"fr-FR,fr;q=0.9",)"
-                R"("timezone-override":"Europe/Paris")"),
-      resolved);
-  EXPECT_EQ(stated.switches, (Args{"--accept-lang=fr-FR,fr",
-                                   "--webrtc-ip-handling-policy=disable_non_proxied_udp"}));
-  EXPECT_EQ(stated.environment, (Args{"TZ=Europe/Paris", "LANGUAGE=fr_FR:fr"}));
-  // Stated but not text: no value at all; LANGUAGE then from Accept-Language.
-  ChromiumPersona partial = chromiumPersona(
-      overlayOf(R"("lang":1,"timezone-override":null,"accept-language":"it-IT,it;q=0.9")"),
-      {"", "", "", "", "", "Asia/Tokyo"});
-  EXPECT_EQ(partial.switches, Args{"--accept-lang=it-IT,it"});
-  EXPECT_EQ(partial.environment, Args{"LANGUAGE=it_IT:it"});
+  ChromiumPersona p =
+      chromiumPersona(overlayOf(R"("webrtc-no-leak":1,"lang":1,"timezone-override":null,)"
+                                R"("accept-language":"it-IT,it;q=0.9")"),
+                      {"", "", "", "ja-JP", "ja-JP,ja;q=0.9", "Asia/Tokyo"});
+  EXPECT_EQ(p.switches, (Args{"--accept-lang=it-IT,it",
+                              "--webrtc-ip-handling-policy=disable_non_proxied_udp"}));
+  EXPECT_EQ(p.environment, Args{"LANGUAGE=it_IT:it"});
 }
 
 // Items of a used profile, relative to the user data directory.

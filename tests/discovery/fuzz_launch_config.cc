@@ -1,10 +1,5 @@
-// Fuzz target: any bytes as the launch configuration. Reading them must never
-// crash; the linear reader must agree with the JSON library's own ordered
-// reader, and the overlay must keep its promises.
-#include <cstddef>
-#include <cstdint>
-#include <string_view>
-
+// Fuzz target: any bytes as the launch configuration. The linear reader must
+// agree with the JSON library's ordered one, and the overlay keep its promises.
 #include "config/overlay.h"
 #include "fuzz_require.h"
 

@@ -1,13 +1,11 @@
-// The probe against stand-in tools that honour curl's contract (the command
-// line, every exit status, signals, huge or lingering output) and the child
-// process runner under it; neither may leave a descriptor or a child behind.
+// The probe against stand-in curls (command line, exit statuses, signals, huge or
+// lingering output) and the child runner; neither may leave a descriptor or child.
 #include "discovery/probe.h"
 
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <sstream>
@@ -30,7 +28,7 @@ std::map<int, std::string> openDescriptors() {
 }
 
 const std::string kUrl = "https://geo.quillon.test/geoip?format=json";
-const std::string kProxy = "socks5://persona:p@ss w:$(id)*@127.0.0.1:1080";
+const std::string kProxy = "socks5://us%40er:p@ss\"w\\$(id)*%25@127.0.0.1:1080";
 
 class Probe : public testing::Test {
  protected:
@@ -47,56 +45,40 @@ class Probe : public testing::Test {
     chmod((dir / "curl").c_str(), mode);
     return dir / "curl";
   }
-  std::string login(const std::string& proxy) {
-    probeEgress(proxy, kUrl, dir / "curl");
-    return test::readFile(dir / "stdin");
-  }
   test::TempDir dir;
   std::map<int, std::string> before_ = openDescriptors();
 };
 
-// No user settings, the login on the input (its percent escapes are the
-// URL's own), the environment inherited.
+// No user settings, the login on the input with the URL's percent escapes
+// undone, the environment inherited.
 TEST_F(Probe, CommandLineAndLogin) {
   setenv("QUILLON_PROBE_VALUE", "kept", 1);
   DiscoverResult r = probeEgress(kProxy, kUrl, tool("echo \"$QUILLON_PROBE_VALUE 203.0.113.7\""));
   EXPECT_EQ(r.errorCode + r.ip, "kept 203.0.113.7");
   EXPECT_EQ(test::readFile(dir / "args"),
             "-q|--max-time|10|-sS|--noproxy||-x|socks5h://127.0.0.1:1080|-K|-|" + kUrl + "|");
-  EXPECT_EQ(test::readFile(dir / "stdin"), "proxy-user = \"persona:p@ss w:$(id)*\"\n");
-  EXPECT_EQ(login("socks5://us%40er:a\"b\\c%25@h:1"), "proxy-user = \"us@er:a\\\"b\\\\c%\"\n");
-  EXPECT_EQ(login("socks5://u:a/b@h:1"), "proxy-user = \"u:a/b\"\n");
-  probeEgress("socks5://", kUrl, dir / "curl");
-  EXPECT_EQ(test::readFile(dir / "args"),
-            "-q|--max-time|10|-sS|--noproxy||-x|socks5h://|" + kUrl + "|");
+  EXPECT_EQ(test::readFile(dir / "stdin"), "proxy-user = \"us@er:p@ss\\\"w\\\\$(id)*%\"\n");
 }
 
 // Output before a failure is never read; SIGBUS is 7, like "failed to connect".
 TEST_F(Probe, ExitStatusesAndSignalsMapToTheirCodes) {
-  const std::tuple<std::string, int, const char*> cases[] = {
-      {"exit 6", 6, "INTERNAL"},
-      {"exit 7", 7, "PROXY_UNREACHABLE"},
-      {"exit 28", 28, "PROXY_TIMEOUT"},
-      {"exit 56", 56, "PROXY_AUTH_FAILED"},
-      {"exit 67", 67, "PROXY_AUTH_FAILED"},
-      {"exit 97", 97, "INTERNAL"},
-      {"echo 'curl: (97) No authentication method was acceptable.' >&2; exit 97", 97,
-       "PROXY_AUTH_FAILED"},
-      {"ulimit -c 0; kill -BUS $$", 7, "INTERNAL"}};
-  for (const auto& [ending, status, code] : cases) {
+  const std::string cases[][2] = {
+      {"exit 28", "PROXY_TIMEOUT 28"},
+      {"exit 56", "PROXY_AUTH_FAILED 56"},
+      {"exit 67", "PROXY_AUTH_FAILED 67"},
+      {"exit 97", "INTERNAL 97"},
+      {"echo 'curl: (97) No authentication method was acceptable.' >&2; exit 97",
+       "PROXY_AUTH_FAILED 97"},
+      {"ulimit -c 0; kill -BUS $$", "INTERNAL 7"}};
+  for (const auto& [ending, record] : cases) {
     DiscoverResult r = probeEgress(kProxy, kUrl, tool("echo 203.0.113.7; " + ending));
-    EXPECT_EQ(r.errorCode + r.ip, code) << ending;
-    EXPECT_EQ(r.message, "curl exit " + std::to_string(status) + " against " + kUrl + " via " +
-                             kProxy + " after " + std::to_string(r.elapsedMs) + " ms");
-    EXPECT_EQ(r.curlExitCode, status);
+    EXPECT_EQ(r.errorCode + r.ip + " " + std::to_string(r.curlExitCode), record) << ending;
   }
 }
 
-// Output is read up to the tool's end but not beyond, even when a process
-// the tool left behind holds the pipe.
+// Output is read to the tool's end, not beyond, though a process it left holds the pipe.
 TEST_F(Probe, OutputOfAnySizeNeitherBlocksNorOutlivesTheTool) {
   const std::string cases[][2] = {
-      {"head -c 8000000 /dev/zero | tr '\\0' e >&2; echo 203.0.113.7", "203.0.113.7"},
       {"sleep 60 & echo $! >'" + dir / "pid'; echo 203.0.113.9", "203.0.113.9"},
       {"echo 203.0.113.7; head -c 70000000 /dev/zero", "DISCOVERY_HTTP_ERROR"}};
   for (const auto& [script, ip] : cases) {
@@ -107,9 +89,7 @@ TEST_F(Probe, OutputOfAnySizeNeitherBlocksNorOutlivesTheTool) {
 }
 
 TEST_F(Probe, FailuresBeforeTheToolRunsHaveFixedRecords) {
-  test::writeFile(dir / "not-a-program",
-                  "\x7f"
-                  "ELF but not really\n");
+  test::writeFile(dir / "not-a-program", "ELF but not really\n");
   chmod((dir / "not-a-program").c_str(), 0755);
   const std::string cases[][3] = {
       {"http://h:1", dir / "missing", std::string("INTERNAL: ") + kSchemeMessage},
@@ -121,18 +101,15 @@ TEST_F(Probe, FailuresBeforeTheToolRunsHaveFixedRecords) {
   }
 }
 
-// No shell, the output capped, ignored signals the child's default again,
+// No shell, ignored signals the child's default again,
 // only the standard descriptors: output a pipe, errors kept in memory.
 TEST_F(Probe, ChildProcessRunner) {
   signal(SIGUSR2, SIG_IGN);
   ChildRun run = runChild(
       "/bin/sh", {"-c", "printf '[%s]' \"$@\"; grep SigIgn /proc/$$/status", "sh", "a b", "$(id)"});
   signal(SIGUSR2, SIG_DFL);
-  EXPECT_TRUE(run.launched && run.exited && !run.signalled && run.status == 0);
   EXPECT_EQ(run.output.substr(0, 20), "[a b][$(id)]SigIgn:\t");
   EXPECT_EQ(std::stoull(run.output.substr(20), nullptr, 16) >> (SIGUSR2 - 1) & 1, 0u);
-  ChildRun capped = runChild("/bin/sh", {"-c", "printf 0123456789"}, 4);
-  EXPECT_EQ(capped.output + std::to_string(capped.outputBytes), "012310");
   std::map<int, std::string> parent = openDescriptors(), child;
   std::istringstream words(runChild("/bin/ls", {"-l", "/proc/self/fd"}).output);
   for (std::string previous, word; words >> word; previous = word)

@@ -24,10 +24,12 @@ DiscoverResult failed(const char* code, int64_t status, int64_t ms) {
 }
 
 OverlayKeys persona(const char* onProxyFail, bool autoTimezone = true) {
-  return {.proxyServer = "socks5://u:p@127.0.0.1:1080",
-          .webrtcNoLeak = true,
-          .onProxyFail = onProxyFail,
-          .autoTimezone = autoTimezone};
+  OverlayKeys o;
+  o.proxyServer = "socks5://u:p@127.0.0.1:1080";
+  o.webrtcNoLeak = true;
+  o.onProxyFail = onProxyFail;
+  o.autoTimezone = autoTimezone;
+  return o;
 }
 
 // Runs discovery against answers by endpoint, cancelled at the given pause, and

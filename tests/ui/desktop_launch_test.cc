@@ -1,5 +1,4 @@
-// The launcher and its desktop companion under xvfb-run: the window, its
-// cancelling close, the engine's inputs with and without it, the fatal alert.
+// The launcher and its desktop companion under xvfb-run.
 #include <netinet/in.h>
 #include <sys/socket.h>
 
@@ -7,7 +6,6 @@
 #include <xcb/xcb.h>
 
 #include <future>
-#include <memory>
 
 #include "launcher_process.h"
 
@@ -15,6 +13,8 @@ namespace quillon::test {
 
 const std::string kWindowTitle = "Preparing Quillon Browser\u2026";
 xcb_connection_t* const x = xcb_connect(nullptr, nullptr);  // used from either thread
+const std::string kPersona = R"({"auto-geo":1,"on-proxy-fail":"fallback","close-previous-tabs":1,)"
+                             R"("proxy-server":"socks5://127.0.0.1:)";
 
 template <typename T>
 std::unique_ptr<T, void (*)(void*)> owned(T* reply) {
@@ -33,105 +33,75 @@ std::string property(xcb_window_t window, const char* name) {
   return std::string(value, value ? xcb_get_property_value_length(reply.get()) : 0);
 }
 
-// Polls (every 20 ms, 10 s at most) for a mapped top-level window of this title, or its absence.
-xcb_window_t waitFor(const std::string& title, bool present = true) {
-  xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(x)).data->root, found = 0;
-  for (int poll = 0; poll < 500; ++poll, found = 0) {
-    auto tree = owned(xcb_query_tree_reply(x, xcb_query_tree(x, root), nullptr));
-    for (int i = 0; tree && i < xcb_query_tree_children_length(tree.get()); ++i) {
-      xcb_window_t w = xcb_query_tree_children(tree.get())[i];
-      auto map = owned(xcb_get_window_attributes_reply(x, xcb_get_window_attributes(x, w), 0));
-      if (map && map->map_state == XCB_MAP_STATE_VIEWABLE && property(w, "_NET_WM_NAME") == title)
-        found = w;
-    }
-    if ((found != 0) == present) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return found;
+// The window that has the input focus, when it has this title; or 0.
+xcb_window_t focused(const std::string& title) {
+  auto focus = owned(xcb_get_input_focus_reply(x, xcb_get_input_focus(x), nullptr));
+  return focus && property(focus->focus, "_NET_WM_NAME") == title ? focus->focus : 0;
 }
 
-void requestClose(xcb_window_t window) {  // as a window manager's close button does
+// Closes the window as a window manager's close button does, and waits for it to go.
+void requestClose(xcb_window_t window, const std::string& title) {
   xcb_client_message_event_t event{XCB_CLIENT_MESSAGE, 32, 0, window, atom("WM_PROTOCOLS"), {}};
   event.data.data32[0] = atom("WM_DELETE_WINDOW");
   xcb_send_event(x, 0, window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<char*>(&event));
-  free(xcb_get_input_focus_reply(x, xcb_get_input_focus(x), nullptr));
+  waitUntil([&] { return !focused(title); });
 }
 
-class DesktopLaunchTest : public LauncherProcess {
- protected:
-  void writePersona(const std::string& proxy = "socks5://127.0.0.1:1") {  // port 1 refuses
-    std::string persona = R"({"auto-geo":1,"on-proxy-fail":"fallback","close-previous-tabs":1,)";
-    writeFile(profile_ + "/command-line.json", persona + R"("proxy-server":")" + proxy + "\"}");
-    writeFile(profile_ + "/Default/Current Tabs", "tabs");
-  }
-
-  // Runs the launch on xvfb-run's display while a second thread acts on the
-  // window of this title.
-  template <typename Act>
-  Launch launchActing(const std::string& title, Options setup, Act act) {
-    for (const char* name : {"DISPLAY", "XAUTHORITY"}) setEnv(name, getenv(name));
-    for (const char* name : {"DESKTOP_STARTUP_ID", "XDG_ACTIVATION_TOKEN"}) setEnv(name, "id-1");
-    auto actor = std::async(std::launch::async, [&] {
-      if (xcb_window_t window = waitFor(title)) return act(window);
-      ADD_FAILURE() << "no window " << title;
+TEST_F(LauncherProcess, DesktopAlertCancelAndTheEngineInputsWithAndWithoutAWindow) {
+  const std::string profile = tmp / "profile", tabs = profile + "/Default/Current Tabs";
+  for (const char* name : {"DISPLAY", "XAUTHORITY"}) setEnv(name, getenv(name));
+  for (const char* name : {"DESKTOP_STARTUP_ID", "XDG_ACTIVATION_TOKEN"}) setEnv(name, "id-1");
+  // A persona proxied at port (0: none), launched while a thread acts on title's focused window.
+  auto launchActing = [&](const std::string& title, int port, Options setup, auto act) {
+    if (port) writeFile(profile + "/command-line.json", kPersona + std::to_string(port) + "\"}");
+    auto actor = std::async(std::launch::async, [&, window = xcb_window_t{}]() mutable {
+      EXPECT_TRUE(waitUntil([&] { return (window = focused(title)); })) << "no window " << title;
+      act(window);
     });
-    return launch({"--user-data-dir=" + profile_}, setup);  // the actor is awaited after it
+    return launch({"--user-data-dir=" + profile}, setup);  // the actor is awaited after it
+  };
+
+  setEnv("QUILLON_ENGINE_BIN", tmp / "missing engine");
+  const std::string line = "[quillon-launcher] Engine binary not found:\n" + tmp / "missing engine";
+  for (int discovery : {0, 1}) {  // from the launcher, and from the companion (1 refuses)
+    Launch run = launchActing("Quillon Browser", discovery, {}, [&](xcb_window_t alert) {
+      EXPECT_EQ(readFile(tmp / "out"), line + "\n") << "the line comes first";
+      requestClose(alert, "Quillon Browser");
+    });
+    EXPECT_EQ(std::pair(run.status, run.out), std::pair(1, line + "\n")) << discovery;
   }
+  setEnv("QUILLON_ENGINE_BIN", QUILLON_RECORDING_ENGINE_PATH);
 
-  std::string profile_ = tmp / "profile";
-};
-
-TEST_F(DesktopLaunchTest, ClosingTheWindowCancelsTheLaunch) {
   int silent = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);  // accepts, never answers
-  sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-  socklen_t size = sizeof address;
-  bind(silent, reinterpret_cast<sockaddr*>(&address), size);
-  listen(silent, 8);
-  getsockname(silent, reinterpret_cast<sockaddr*>(&address), &size);
-  writePersona("socks5://127.0.0.1:" + std::to_string(ntohs(address.sin_port)));
-  Launch run = launchActing(kWindowTitle, {.awaitEngine = false}, [&](xcb_window_t window) {
-    std::string state = property(window, "_NET_WM_STATE");
+  sockaddr_in at{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+  socklen_t size = sizeof at;
+  auto* any = reinterpret_cast<sockaddr*>(&at);
+  ASSERT_FALSE(bind(silent, any, size) || listen(silent, 8) || getsockname(silent, any, &size));
+  writeFile(tabs, "tabs");
+  std::filesystem::remove(profile + "/.quillon-launcher-result.json");  // the fatal launch's
+  Launch run = launchActing(kWindowTitle, ntohs(at.sin_port), {.awaitEngine = false}, [&](auto w) {
+    std::string state = property(w, "_NET_WM_STATE");
     for (xcb_atom_t a : {atom("_NET_WM_STATE_ABOVE"), atom("_NET_WM_STATE_SKIP_TASKBAR")})
       EXPECT_NE(state.find(std::string(reinterpret_cast<char*>(&a), 4)), state.npos) << a;
-    requestClose(window);
-    waitFor(kWindowTitle, false);
+    requestClose(w, kWindowTitle);
     close(silent);  // once the launcher has gone, so that curl ends too
   });
-  EXPECT_EQ(std::pair(run.status, run.out), std::pair(0, std::string()));
-  EXPECT_FALSE(exists(record) || exists(profile_ + "/.quillon-launcher-result.json"));
-  EXPECT_EQ(readFile(profile_ + "/Default/Current Tabs"), "tabs");
-}
+  EXPECT_EQ(std::tuple(run.status, run.out, readFile(tabs)), std::tuple(0, "", "tabs"));
+  EXPECT_FALSE(exists(record) || exists(profile + "/.quillon-launcher-result.json"));
 
-TEST_F(DesktopLaunchTest, EngineGetsWhatItGetsWithoutAWindow) {
-  writePersona();
-  Options setup{.inheritedFd = open("/dev/null", O_RDONLY), .blocked = SIGUSR1, .ignored = SIGUSR2};
-  Launch windowed = launchActing(kWindowTitle, setup, [](xcb_window_t) {});
+  Options setup{.inheritedFd = xcb_get_file_descriptor(x), .blocked = SIGUSR1, .ignored = SIGUSR2};
+  Launch windowed = launchActing(kWindowTitle, 1, setup, [](xcb_window_t) {});
   expectStarted(windowed);
   EXPECT_EQ(windowed["env"], environment);
   for (const char* display : {"", ":9999"}) {  // none, and one that cannot be opened
     setEnv("DISPLAY", display);
-    Launch windowless = launch({"--user-data-dir=" + profile_}, setup);
+    Launch windowless = launch({"--user-data-dir=" + profile}, setup);
     expectStarted(windowless);
     for (const char* key : {"arg", "fd", "SigBlk:", "SigIgn:"})
       EXPECT_EQ(windowed[key], windowless[key]) << key << display;
   }
-  close(setup.inheritedFd);
 }
 
-TEST_F(DesktopLaunchTest, FatalAlertFollowsTheLineAndEndsWithStatusOne) {
-  setEnv("QUILLON_ENGINE_BIN", tmp / "missing engine");
-  const std::string line = "[quillon-launcher] Engine binary not found:\n" + tmp / "missing engine";
-  for (bool discovery : {false, true}) {  // from the launcher, and from the companion
-    if (discovery) writePersona();
-    Launch run = launchActing("Quillon Browser", {}, [&](xcb_window_t alert) {
-      EXPECT_EQ(readFile(tmp / "out"), line + "\n") << "the line comes first";
-      requestClose(alert);
-    });
-    EXPECT_EQ(std::pair(run.status, run.out), std::pair(1, line + "\n")) << discovery;
-  }
-}
-
-// The direct path needs no loader and maps no shared library, Qt least of all.
 TEST(StaticLauncher, HasNoInterpreterAndNoDynamicSection) {
   std::string elf = readFile(QUILLON_LAUNCHER_PATH);
   ASSERT_GT(elf.size(), sizeof(Elf64_Ehdr));

@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <map>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -36,17 +35,17 @@ struct Options {
   int standardError = -1;  // -1: the file that also takes standard output
   int inheritedFd = -1;    // passed on as descriptor 7
   int blocked = 0, ignored = 0;
-  bool awaitEngine = true;  // false: a launch that ends with 0 but starts no engine
 };
 
 struct Launch {
-  int status = -1;  // exit status, -1 when killed by a signal or held too long
-  std::string out;  // standard output and error
-  std::multimap<std::string, std::string> engine;  // the engine's record, when one ran
-  int children = 0;                                // processes reaped besides the launcher
+  int status = -1;   // exit status, -1 when killed by a signal or held too long
+  std::string out;   // standard output and error
+  Args items;        // the engine's record, "KEY VALUE" each, when one ran
+  int children = 0;  // processes reaped besides the launcher
   Args operator[](const std::string& key) const {  // the record's values of a key
     Args found;
-    for (auto [it, end] = engine.equal_range(key); it != end; ++it) found.push_back(it->second);
+    for (const std::string& item : items)
+      if (item.starts_with(key + " ")) found.push_back(item.substr(key.size() + 1));
     return found;
   }
 };
@@ -88,12 +87,14 @@ class LauncherProcess : public ::testing::Test {
       waitpid(pid, &status, 0);
     }
     if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
-    if (run.status == 0 && setup.awaitEngine) waitUntil([&] { return exists(record); });
+    waitUntil([&] {  // for the record, while a process is left that may write it
+      pid_t done = exists(record) ? 0 : waitpid(-1, nullptr, WNOHANG);
+      run.children += done > 0;
+      return exists(record) || done < 0;
+    });
     std::string bytes = readFile(record);
-    for (size_t at = 0, end; (end = bytes.find('\0', at)) != bytes.npos; at = end + 1) {
-      size_t space = bytes.find(' ', at);
-      run.engine.emplace(bytes.substr(at, space - at), bytes.substr(space + 1, end - space - 1));
-    }
+    for (size_t at = 0, end; (end = bytes.find('\0', at)) != bytes.npos; at = end + 1)
+      run.items.push_back(bytes.substr(at, end - at));
     for (const std::string& engine : run["pid"]) kill(std::stoi(engine), SIGKILL);
     waitUntil([&] {
       pid_t done = waitpid(-1, nullptr, WNOHANG);
@@ -110,7 +111,7 @@ class LauncherProcess : public ::testing::Test {
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.children, 1);
-    EXPECT_FALSE(run.engine.empty());
+    EXPECT_FALSE(run.items.empty());
   }
 
   // Sets, replaces or (with nullopt) removes a variable of the environment.

@@ -79,7 +79,7 @@ TEST_F(LauncherProcess, DesktopAlertCancelAndTheEngineInputsWithAndWithoutAWindo
   ASSERT_FALSE(bind(silent, any, size) || listen(silent, 8) || getsockname(silent, any, &size));
   writeFile(tabs, "tabs");
   std::filesystem::remove(profile + "/.quillon-launcher-result.json");  // the fatal launch's
-  Launch run = launchActing(kWindowTitle, ntohs(at.sin_port), {.awaitEngine = false}, [&](auto w) {
+  Launch run = launchActing(kWindowTitle, ntohs(at.sin_port), {}, [&](auto w) {
     std::string state = property(w, "_NET_WM_STATE");
     for (xcb_atom_t a : {atom("_NET_WM_STATE_ABOVE"), atom("_NET_WM_STATE_SKIP_TASKBAR")})
       EXPECT_NE(state.find(std::string(reinterpret_cast<char*>(&a), 4)), state.npos) << a;

@@ -42,9 +42,7 @@ class Site(http.server.BaseHTTPRequestHandler):
         self.wfile.write(b"<title>quillon</title>")
 
 
-class DevTools:
-    """The DevTools protocol on the browser's WebSocket, which sends each message in one frame."""
-
+class DevTools:  # the DevTools protocol on the browser's WebSocket, which sends one frame a message
     def __init__(self, port, path):
         self.sock = socket.create_connection(("127.0.0.1", port), 10)
         self.sock.sendall(b"GET %s HTTP/1.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
@@ -108,8 +106,10 @@ def browser(profile, persona, *args):
         with contextlib.suppress(OSError, IndexError, ValueError):  # it may hang up first
             devtools.call("Browser.close")
         wait_for(lambda: not browser_pids(profile), "the browser to exit", 10)
-    finally:  # on a failure too
-        subprocess.run(["kill", "-KILL", *map(str, browser_pids(profile))], capture_output=True)
+    finally:  # after a failure too: its whole process group, gone before its profile goes
+        groups = ["-%d" % pid for pid in browser_pids(profile)]  # the browser leads one of them all
+        subprocess.run(["kill", "-KILL", "--", *groups], capture_output=True)
+        wait_for(lambda: not browser_pids(profile), "the killed browser to exit", 10)
 
 
 def loaded(devtools, url):
@@ -135,8 +135,7 @@ def main():
                   "granular-storage-reset": {"cookies": True, "local_storage": True}}
     tokyo = ["Asia/Tokyo", ["fr-FR", "fr"], "Asia/Tokyo", "seed=1", "kept"]
     with tempfile.TemporaryDirectory(prefix="quillon-", ignore_cleanup_errors=True) as profile:
-        # The persona's own values on the direct path; a tab, a cookie and local storage stay.
-        with browser(profile, stated) as devtools:
+        with browser(profile, stated) as devtools:  # stated values, direct path; a session to keep
             devtools.call("Target.createTarget", {"url": site + "/seed"})
             page = loaded(devtools, site + "/seed")
             devtools.evaluate(page, "document.cookie = 'seed=1; max-age=9999', "

@@ -13,7 +13,6 @@ if [ "${QUILLON_IN_TEST_NETNS:-}" != 1 ]; then
   echo "with_test_network: cannot create namespaces (needs root or user namespaces); skipped" >&2
   exit 77
 fi
-here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d "${TMPDIR:-/tmp}/quillon-net-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 trap 'exit 130' INT TERM
@@ -25,20 +24,15 @@ openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 2 -su
 shift 2
 unset CURL_HOME XDG_CONFIG_HOME ALL_PROXY all_proxy HTTPS_PROXY https_proxy NO_PROXY no_proxy
 export QUILLON_TEST_PROXY_PORT=1080 QUILLON_TEST_AUTH_PROXY_PORT=1081 QUILLON_TEST_CLOSED_PORT=1082 \
-  QUILLON_TEST_PROXY_USER=persona QUILLON_TEST_PROXY_PASSWORD=s3cret-pw HOME="$work/home" \
+  QUILLON_TEST_PROXY_USER=persona QUILLON_TEST_PROXY_PASSWORD=s3cret-pw HOME="$work" \
   CURL_CA_BUNDLE="$work/ca.pem"
-mkdir "$HOME"
 # Each server dies with this script.
-setpriv --pdeathsig KILL /usr/bin/python3 "$here/https_responder.py" "$work" 2>"$work/log" &
+setpriv --pdeathsig KILL "$(dirname "$0")/https_responder.py" "$work" 2>"$work/log" &
 setpriv --pdeathsig KILL microsocks -i 127.0.0.1 -b 127.0.0.2 -p 1080 >/dev/null 2>&1 &
 setpriv --pdeathsig KILL microsocks -i 127.0.0.1 -b 127.0.0.2 -p 1081 -u persona -P s3cret-pw \
   >/dev/null 2>&1 &
-for port in 443 1080 1081; do
-  tries=0
-  until bash -c "exec 3<>/dev/tcp/127.0.0.1/$port" 2>/dev/null; do
-    tries=$((tries + 1))
-    [ "$tries" -lt 200 ] || { echo "with_test_network: nothing on port $port" >&2; exit 1; }
-    sleep 0.05
-  done
+for port in 443 1080 1081; do  # each server listening within 10 s
+  timeout 10 bash -c "until : 2>/dev/null <>/dev/tcp/127.0.0.1/$port; do sleep 0.05; done" ||
+    { echo "with_test_network: nothing on port $port" >&2; exit 1; }
 done
 "$@"

@@ -42,25 +42,14 @@ TEST(LaunchDecision, AutomaticValuesNotStatedThroughSocks5) {
   }
 }
 
-// The user's --disable-features join the launcher's last switch; overrides
-// replace whole variables.
-TEST(Engine, ArgumentsAndEnvironment) {
-  EXPECT_EQ(engineArguments("/e",
-                            {"--disable-features=WebRtcHideLocalIpsWithMdns,A", "--x",
-                             "--disable-features=B,,PasswordManagerOnboarding,A"},
-                            {"chrome://version"}),
-            (Args{"/e", "--disable-features=WebRtcHideLocalIpsWithMdns,A", "--x",
-                  "--disable-features=B,,PasswordManagerOnboarding,A", "chrome://version",
-                  "--hide-crash-restore-bubble",
-                  "--disable-features=WebRtcHideLocalIpsWithMdns,A,B,PasswordManagerOnboarding,"
-                  "AutofillEnableAccountWalletStorage",
-                  "--disable-save-password-bubble"}));
+// Overrides replace whole variables.
+TEST(Engine, EnvironmentOverrides) {
   EXPECT_EQ(engineEnvironment({"TZ=UTC", "TZX=1", "A=b", "TZ=again", "LANGUAGE=en"},
                               {"TZ=Asia/Tokyo", "LANGUAGE=fr_FR:fr", "bad"}),
             (Args{"TZX=1", "A=b", "TZ=Asia/Tokyo", "LANGUAGE=fr_FR:fr"}));
 }
 
-TEST(Switches, DeviceBucketsAtEveryEdgeAndStatedValues) {
+TEST(Switches, DeviceBucketsAtEveryEdgeGeoAccuracyWithBothCoordinates) {
   const std::pair<uint64_t, const char*> edges[] = {
       {24 * kGiB, "32"},   {24 * kGiB - 1, "16"},  {12 * kGiB, "16"}, {12 * kGiB - 1, "8"},
       {6 * kGiB, "8"},     {6 * kGiB - 1, "4"},    {3 * kGiB, "4"},   {3 * kGiB - 1, "2"},
@@ -71,17 +60,10 @@ TEST(Switches, DeviceBucketsAtEveryEdgeAndStatedValues) {
   ASSERT_EQ(sysinfo(&info), 0);
   EXPECT_EQ(currentMachineFacts().physicalMemoryBytes, uint64_t{info.totalram} * info.mem_unit);
 
-  OverlayKeys o;
-  o.deviceMemorySet = o.hardwareConcurrencySet = o.speechVoicesSet = o.webrtcNoLeak = true;
-  o.startPage = "https://start.test/";
   ResolvedPersona r{"203.0.113.7", "48.85", "", "fr-FR", "fr-FR,fr;q=0.9", "Europe/Paris"};
-  EXPECT_EQ(discoverySwitchList(o, r, {"--w=1"}, {8 * kGiB, 4}),
-            (Args{"--w=1", "--webrtc-fake-public-ip=203.0.113.7",
-                  "--force-webrtc-ip-handling-policy=default", "--timezone-override=Europe/Paris",
-                  "--lang=fr-FR", "--accept-language=fr-FR,fr;q=0.9", "--geo-lat=48.85",
-                  "https://start.test/"}));
+  EXPECT_EQ(discoverySwitchList({}, r, {}, {}).at(5), "--speech-voices-preset=stock-chrome-mac");
   r.geoLng = "2.35";
-  EXPECT_EQ(discoverySwitchList(o, r, {}, {}).at(7), "--geo-accuracy=100");
+  EXPECT_EQ(discoverySwitchList({}, r, {}, {}).at(6), "--geo-accuracy=100");
 }
 
 TEST(WebglProfile, MembersInFileOrderNumbersInPlainDecimal) {
@@ -95,9 +77,6 @@ TEST(WebglProfile, MembersInFileOrderNumbersInPlainDecimal) {
       (Args{"--z=Acme / Inc", "--max=4", "--big=8", "--e=1000000000000000", "--on=1", "--off=0",
             R"(--obj={"k":"a\/b","n":[1,2.5,1000000000000000000000,true,null]})"}));
   for (const char* name : {"P", "q", ""}) EXPECT_TRUE(webglProfileSwitches(name, file).empty());
-  test::writeFile(dir / "bin/quillon-webgl-profiles.json", "{}");
-  EXPECT_EQ(locateWebglProfiles(dir / "bin", dir / "bin/x"),
-            dir / "bin/quillon-webgl-profiles.json");
 }
 
 TEST(ChromiumPersona, FormsStockChromiumHonours) {

@@ -42,13 +42,6 @@ TEST(LaunchDecision, AutomaticValuesNotStatedThroughSocks5) {
   }
 }
 
-// Overrides replace whole variables.
-TEST(Engine, EnvironmentOverrides) {
-  EXPECT_EQ(engineEnvironment({"TZ=UTC", "TZX=1", "A=b", "TZ=again", "LANGUAGE=en"},
-                              {"TZ=Asia/Tokyo", "LANGUAGE=fr_FR:fr", "bad"}),
-            (Args{"TZX=1", "A=b", "TZ=Asia/Tokyo", "LANGUAGE=fr_FR:fr"}));
-}
-
 TEST(Switches, DeviceBucketsAtEveryEdgeGeoAccuracyWithBothCoordinates) {
   const std::pair<uint64_t, const char*> edges[] = {
       {24 * kGiB, "32"},   {24 * kGiB - 1, "16"},  {12 * kGiB, "16"}, {12 * kGiB - 1, "8"},
@@ -108,6 +101,10 @@ TEST(ChromiumPersona, FormsStockChromiumHonours) {
   EXPECT_EQ(p.switches, (Args{"--accept-lang=it-IT,it",
                               "--webrtc-ip-handling-policy=disable_non_proxied_udp"}));
   EXPECT_EQ(p.environment, Args{"LANGUAGE=it_IT:it"});
+  // Such variables replace the user's of the same name.
+  EXPECT_EQ(engineEnvironment({"TZ=UTC", "TZX=1", "A=b", "TZ=again", "LANGUAGE=en"},
+                              {"TZ=Asia/Tokyo", "LANGUAGE=fr_FR:fr", "bad"}),
+            (Args{"TZX=1", "A=b", "TZ=Asia/Tokyo", "LANGUAGE=fr_FR:fr"}));
 }
 
 // Items of a used profile, relative to the user data directory.

@@ -23,7 +23,10 @@ OverlayKeys overlayOf(std::string_view text) {
   return overlayFromConfig(*parseJson(text));
 }
 
-TEST(LaunchConfig, FirstUserDataDirArgumentAndWhereItsFileIs) {
+// The configuration and the reports: in the user data directory (the first
+// argument's), else in the per-user folder (an absolute XDG_CONFIG_HOME, or
+// HOME's, or the password database's home).
+TEST(Locations, UserDataDirElsePerUserFolder) {
   EXPECT_EQ(userDataDirFromArgs({"--user-data-dir", "--user-data-dir=/a", "--user-data-dir=/b"}),
             "/a");
   test::TempDir home;
@@ -37,7 +40,11 @@ TEST(LaunchConfig, FirstUserDataDirArgumentAndWhereItsFileIs) {
   ASSERT_EQ(chdir("/"), 0);
   setenv("XDG_CONFIG_HOME", (home / "xdg").c_str(), 1);
   EXPECT_EQ(launchConfigPath(std::nullopt), home / "xdg/Quillon/command-line.json");
+  EXPECT_EQ(resultReportPath(std::string("rel")), "rel/.quillon-launcher-result.json");
+  EXPECT_EQ(resultReportPath(std::string()), home / "xdg/Quillon/.quillon-launcher-result.json");
   unsetenv("XDG_CONFIG_HOME");
+  setenv("HOME", "", 1);
+  EXPECT_EQ(homeDirectory(), getpwuid(getuid())->pw_dir);
 }
 
 TEST(Overlay, LenientFlagsPresenceAndForcedTabs) {
@@ -104,15 +111,12 @@ TEST(ParseJson, LargeObjectsInLinearTimeDuplicatesOnce) {
 using test::exists;
 using test::readFile;
 
-TEST(JsonEscape, EscapesOnlyWhatJsonNeedsAndRepairsUtf8) {
+TEST(Reports, EscapedAndAtTheCurrentUtcTime) {
   EXPECT_EQ(jsonEscape(std::string("\"\\\n\r\t\x01\x1f\0/\x7f\xC3\xA9\xF0\x9F\x98\x80", 16)),
             "\\\"\\\\\\n\\r\\t\\u0001\\u001f\\u0000/\x7f\xC3\xA9\xF0\x9F\x98\x80");
   EXPECT_EQ(jsonEscape("a\xff\xC3"), "a\xEF\xBF\xBD\xEF\xBF\xBD");
   EXPECT_EQ(jsonEscape("\xC0\xAF\xED\xA0\x80").size(), 15u) << "overlong, surrogate";
-}
-
-// The time is the UTC time of the clock read around the call.
-TEST(ResultReport, AtTheCurrentUtcTime) {
+  // A report's time is the UTC time of the clock read around the call.
   auto now = [] {
     time_t seconds = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
     char text[32];
@@ -123,20 +127,9 @@ TEST(ResultReport, AtTheCurrentUtcTime) {
   EXPECT_TRUE(ts == before || ts == after) << ts;
 }
 
-TEST(ReportPath, UserDataDirElsePerUserFolderElsePasswdHome) {
-  EXPECT_EQ(resultReportPath(std::string("rel")), "rel/.quillon-launcher-result.json");
-  setenv("HOME", "/some/home", 1);
-  setenv("XDG_CONFIG_HOME", "relative", 1);
-  EXPECT_EQ(resultReportPath(std::string("")),
-            "/some/home/.config/Quillon/.quillon-launcher-result.json");
-  setenv("HOME", "", 1);
-  EXPECT_EQ(homeDirectory(), getpwuid(getuid())->pw_dir);
-  unsetenv("XDG_CONFIG_HOME");
-}
-
 // Created directories and the report itself are the owner's alone; an old
 // report, a link in its place and a stale temporary are replaced.
-TEST(WriteReport, ReplacesOldReportLinkAndStaleTemporaryOwnerOnly) {
+TEST(WriteReport, OwnerOnlyReplacingAnyOldFileButNoDirectory) {
   test::TempDir dir;
   std::string dest = dir / "a/b/.quillon-launcher-result.json";
   auto write = [](const std::string& to) { return writeReportBytes(to, [] { return "new"; }); };
@@ -157,11 +150,9 @@ TEST(WriteReport, ReplacesOldReportLinkAndStaleTemporaryOwnerOnly) {
   EXPECT_FALSE(exists(dest + ".tmp"));
   EXPECT_EQ(mode(dest), S_IFREG | 0600);
   EXPECT_EQ((mode(dir / "a") | mode(dir / "a/b")) & 07777, 0700u);
-}
 
-TEST(WriteReport, UnusableLocationsFailQuietlyAndLeaveAllAlone) {
-  test::TempDir dir;
-  std::string dest = dir / "r.json";
+  // Unusable locations fail quietly and leave all alone.
+  dest = dir / "r.json";
   test::writeFile(dest + "/inside", "data");
   test::writeFile(dir / "file", "x");
   std::string deep = dir.path();  // 40,000 path components: far past the system's limit

@@ -25,8 +25,7 @@ class DiscoveryLaunchTest : public LauncherProcess {
     setEnv("PATH", "/usr/bin:/bin");
   }
 
-  // Launches a persona with the given members after its proxy, on a profile
-  // with a previous session's tabs.
+  // Launches a persona on a profile with a previous session's tabs.
   Launch launchPersona(const std::string& proxy, const std::string& members, Options setup = {}) {
     writeFile(profile + "/command-line.json",
               R"({"close-previous-tabs":true,"proxy-server":")" + proxy + "\"" + members + "}");
@@ -54,12 +53,10 @@ std::string errorReport(const std::string& code, const std::string& status,
          "\n";
 }
 
-// A wrong login blocks the engine before hygiene; a proxy that is down, under
-// the fallback policy, starts it without persona values; values from the
-// proxy reach the engine (right after the user data directory) and the report,
-// and the error report goes. The probe stays on the proxy (the endpoint
-// answers nothing else) whatever the user's curl and no-proxy settings say,
-// and under a parent that ignores SIGCHLD.
+// A wrong login blocks the engine before hygiene; a proxy that is down, under the fallback
+// policy, starts it without persona values; values from the proxy reach the engine and the
+// report, and the error report goes. The probe stays on the proxy (the endpoint answers
+// nothing else) whatever the user's curl and no-proxy settings say, SIGCHLD ignored.
 TEST_F(DiscoveryLaunchTest, EveryOutcomeThroughRealProxies) {
   const std::string wrong =
       proxyAt("QUILLON_TEST_AUTH_PROXY_PORT", env("QUILLON_TEST_PROXY_USER") + ":wrong@");

@@ -1,6 +1,5 @@
-// Egress discovery without the network: the answer parser and classifier, the
-// endpoints, the country language table, the error report, and the decisions
-// without threads or time (steps, pauses, fallback, policy, resolution).
+// Egress discovery without the network: answers, endpoints, country languages, the error
+// report, and the decisions without threads or time.
 
 #include <regex>
 #include <sstream>
@@ -62,8 +61,7 @@ TEST(EgressAnswer, PlainAndRejectedAnswersGiveTheExactRecord) {
   }
 }
 
-// ip, country_code and timezone only as strings, verbatim; coordinates as
-// decimal text; a rejected IP keeps the geo data read with it.
+// Strings verbatim, coordinates as decimal text; a rejected IP keeps the geo data read with it.
 TEST(EgressAnswer, JsonFieldsAreTakenByType) {
   const std::pair<std::string, std::string> cases[] = {
       {" \r\n{\"ip\":\" 1.2.3.4 \",\"country_code\":\"De\",\"timezone\":\"Europe/Berlin\","
@@ -100,8 +98,7 @@ TEST(Endpoints, ProviderLabelOfAHost) {
   EXPECT_EQ(providerLabel("a.b.example.org"), "b.example");
 }
 
-// 38 rows, each row's language of its own country, Accept-Language
-// starting with it and its bare language; exact lookups only.
+// 38 rows of a country's own language, and Accept-Language with it first; exact lookups.
 TEST(CountryLang, ThirtyEightWellFormedRowsExactLookup) {
   const std::vector<CountryLang>& rows = countryLanguages();
   ASSERT_EQ(rows.size(), 38u);
@@ -147,10 +144,9 @@ OverlayKeys persona(const char* onProxyFail, bool autoTimezone = true) {
   return o;
 }
 
-// Runs discovery against answers by endpoint, cancelled at the given pause, and
-// tells what was seen, "|" after each: step changes as "index:status", pauses,
-// endpoints; then each step's done and failed flags, the outcome, the provider,
-// the time and the overrides.
+// Runs discovery against answers by endpoint, cancelled at the given pause, and tells what was
+// seen, "|" after each (step changes as "index:status", pauses, endpoints), then each step's
+// done and failed flags, the outcome, the provider, the time and the overrides.
 std::string discover(const OverlayKeys& o, const std::string& dir, DiscoverResult primary,
                      DiscoverResult fallback = failed("INTERNAL", -1, 0), int cancelAt = 0) {
   std::vector<SplashStep> steps = defaultSplashSteps();
@@ -179,8 +175,7 @@ std::string discover(const OverlayKeys& o, const std::string& dir, DiscoverResul
   return seen.str();
 }
 
-// The three outcomes; only a persona that wants no more than the IP falls
-// back; cancellation stops at either check.
+// The three outcomes; only a persona that wants just the IP falls back; cancellation stops.
 TEST(RunDiscovery, StepsPausesProvidersAndErrorReports) {
   test::TempDir dir;
   const std::string error = dir / ".quillon-launcher-error.json";

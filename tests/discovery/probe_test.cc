@@ -36,8 +36,7 @@ class Probe : public testing::Test {
     EXPECT_EQ(openDescriptors(), before_) << "a descriptor was left open";
     EXPECT_TRUE(waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD) << "a child was left";
   }
-  // A stand-in curl: records its arguments ("|" after each) and, when told
-  // to read a configuration there, its input; then runs body.
+  // A stand-in curl: records its arguments ("|" after each) and a configuration on its input.
   std::string tool(const std::string& body, mode_t mode = 0755) {
     test::writeFile(dir / "curl", "#!/bin/sh\nprintf '%s|' \"$@\" >'" + dir / "args'\n" +
                                       "case \" $* \" in *' -K - '*) cat >'" +
@@ -49,8 +48,7 @@ class Probe : public testing::Test {
   std::map<int, std::string> before_ = openDescriptors();
 };
 
-// No user settings, the login on the input with the URL's percent escapes
-// undone, the environment inherited.
+// No user settings, the login on the input, percent escapes undone, the environment kept.
 TEST_F(Probe, CommandLineAndLogin) {
   setenv("QUILLON_PROBE_VALUE", "kept", 1);
   DiscoverResult r = probeEgress(kProxy, kUrl, tool("echo \"$QUILLON_PROBE_VALUE 203.0.113.7\""));
@@ -101,8 +99,7 @@ TEST_F(Probe, FailuresBeforeTheToolRunsHaveFixedRecords) {
   }
 }
 
-// No shell, ignored signals the child's default again,
-// only the standard descriptors: output a pipe, errors kept in memory.
+// No shell, ignored signals default again, only the standard descriptors (errors in memory).
 TEST_F(Probe, ChildProcessRunner) {
   signal(SIGUSR2, SIG_IGN);
   ChildRun run = runChild(

@@ -105,8 +105,7 @@ class LauncherProcess : public ::testing::Test {
     return run;
   }
 
-  // Exit 0, nothing printed, one engine, the launcher's own child, that
-  // recorded its start.
+  // Exit 0, nothing printed, one engine (the launcher's own child) that recorded its start.
   void expectStarted(const Launch& run) {
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "");

@@ -1,16 +1,11 @@
-// The built launcher as a whole process, against the recording engine: what
-// only a whole process shows (arguments, environment, session, descriptors,
-// signal state, exit status, standard error) and the launch end to end.
+// What only the launcher as a whole process shows, against the recording engine.
 #include "launcher_process.h"
 
 namespace quillon::test {
 namespace {
 
-// Without an override the engine is the one in the launcher's own bundle and
-// WebGL profiles come from the installed share directory. The engine leads a
-// session of its own with the launcher's descriptors, signal mask and ignored
-// signals, and the launcher does not wait for it. An engine that runs on the
-// profile (this test) holds its lock: no hygiene then.
+// The bundle's engine, installed WebGL profiles, a session of the engine's own with the
+// launcher's descriptors and signal state; an engine on the profile (this test) stops hygiene.
 TEST_F(LauncherProcess, EngineGetsTheArgumentsEnvironmentAndProcessState) {
   std::string app = std::filesystem::weakly_canonical(tmp.path()).string() + "/app/";
   std::string engine = app + "bin/Contents/Frameworks/Quillon Browser Engine.app/Contents/MacOS/";

@@ -1,8 +1,6 @@
-// A stand-in for the browser engine: writes what it was started with to
-// $QUILLON_TEST_RECORD, each item "KEY VALUE" ended by a NUL byte: "pid",
-// "sid", one "fd" per open descriptor ("N TARGET"), one "arg" per argument,
-// one "env" per variable, and the "SigBlk:" and "SigIgn:" masks. Then it
-// lingers $QUILLON_TEST_LINGER seconds.
+// A stand-in engine: writes to $QUILLON_TEST_RECORD "KEY VALUE" items, each ended by a NUL:
+// "pid", "sid", "fd N TARGET" per descriptor, "arg" per argument, "env" per variable, the
+// "SigBlk:" and "SigIgn:" masks. Then it lingers $QUILLON_TEST_LINGER seconds.
 #define _GNU_SOURCE
 #include <dirent.h>
 #include <stdio.h>

@@ -1,5 +1,4 @@
-// The overrides summary without a window: which keys are listed, in which
-// order, and how a row reads.
+// The overrides summary without a window: which keys, in which order, and how a row reads.
 #include <gtest/gtest.h>
 
 #include "ui/summary.h"

@@ -1,6 +1,5 @@
-// The launch decision, the engine's location, arguments and environment, the
-// extra switches, WebGL profiles, the Chromium forms of the persona and
-// profile hygiene.
+// The launch decision, the extra switches, WebGL profiles, the Chromium forms of the persona
+// and the engine's environment, and profile hygiene.
 #include <sys/sysinfo.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -116,8 +115,7 @@ const Args kItems = {"Default/Current Tabs", "Default/Sessions/Session_1", "Defa
 // clang-format on
 
 struct Hygiene : ::testing::Test {
-  // The items of kItems that hygiene removed from a fresh profile, run from
-  // inside it (with an empty user data directory when asked).
+  // What hygiene removed of kItems, run from inside the profile (given as "" when asked).
   Args removed(const std::string& members, const std::string& lock = "", bool empty = false) {
     std::filesystem::remove_all(udd.path() + "/Default");
     for (const std::string& item : kItems) test::writeFile(udd / item, "x");

@@ -1,6 +1,5 @@
-// The files the launcher reads and writes: finding and reading the launch
-// configuration and its overlay, the reports, and the platform's file and home
-// directory primitives under them.
+// The files the launcher reads and writes: the launch configuration and its overlay, and the
+// reports, with the platform's file and home directory primitives under them.
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -23,8 +22,7 @@ OverlayKeys overlayOf(std::string_view text) {
   return overlayFromConfig(*parseJson(text));
 }
 
-// The configuration and the reports: in the user data directory (the first
-// argument's), else in the per-user folder (an absolute XDG_CONFIG_HOME, or
+// In the (first) user data directory, else the per-user folder (an absolute XDG_CONFIG_HOME's,
 // HOME's, or the password database's home).
 TEST(Locations, UserDataDirElsePerUserFolder) {
   EXPECT_EQ(userDataDirFromArgs({"--user-data-dir", "--user-data-dir=/a", "--user-data-dir=/b"}),
@@ -68,8 +66,7 @@ TEST(Overlay, LenientFlagsPresenceAndForcedTabs) {
             "fallback0");
 }
 
-// Files that are not a usable configuration give the defaults, never a
-// crash or a hang; the limits themselves are still read.
+// Unusable files give the defaults, never a crash or a hang; the limits themselves are read.
 TEST(LoadOverlay, UnusableFilesGiveDefaults) {
   test::TempDir dir;
   std::string path = dir / "command-line.json";
@@ -95,8 +92,7 @@ TEST(LoadOverlay, UnusableFilesGiveDefaults) {
     EXPECT_FALSE(readJsonObjectFile(special)) << special;
 }
 
-// A configuration as large as allowed, of short keys, is read in about the
-// time of one pass; a key given twice keeps its first place, its last value.
+// The largest configuration in one pass; a key given twice keeps its first place, last value.
 TEST(ParseJson, LargeObjectsInLinearTimeDuplicatesOnce) {
   std::string text = "{\"start-page\":\"first\"";
   for (int i = 0; text.size() < kMaxJsonFileBytes - 64; ++i)
@@ -127,8 +123,7 @@ TEST(Reports, EscapedAndAtTheCurrentUtcTime) {
   EXPECT_TRUE(ts == before || ts == after) << ts;
 }
 
-// Created directories and the report itself are the owner's alone; an old
-// report, a link in its place and a stale temporary are replaced.
+// Owner-only directories and report, replacing an old report, a link and a stale temporary.
 TEST(WriteReport, OwnerOnlyReplacingAnyOldFileButNoDirectory) {
   test::TempDir dir;
   std::string dest = dir / "a/b/.quillon-launcher-result.json";

@@ -48,9 +48,7 @@ std::string errorReport(const std::string& code, const std::string& status,
   return R"({"schema":1,T,"step":"discover_proxy_ip","error_code":")" + code +
          R"(","message":"curl exit )" + status + " against " + url + " via " + proxy +
          R"( T","proxy":")" + proxy + R"(","discovery_url":")" + url + R"(","curl_exit_code":)" +
-         status +
-         R"(,T,"launcher_version":"0.28.0-mac"})"
-         "\n";
+         status + ",T,\"launcher_version\":\"0.28.0-mac\"}\n";
 }
 
 // A wrong login blocks the engine before hygiene; a proxy that is down, under the fallback

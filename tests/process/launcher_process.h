@@ -87,20 +87,17 @@ class LauncherProcess : public ::testing::Test {
       waitpid(pid, &status, 0);
     }
     if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
-    waitUntil([&] {  // for the record, while a process is left that may write it
-      pid_t done = exists(record) ? 0 : waitpid(-1, nullptr, WNOHANG);
+    auto reapedAll = [&] {  // reaps one child, if one has ended: true when none is left
+      pid_t done = waitpid(-1, nullptr, WNOHANG);
       run.children += done > 0;
-      return exists(record) || done < 0;
-    });
+      return done < 0;
+    };
+    waitUntil([&] { return exists(record) || reapedAll(); });  // while one may write it
     std::string bytes = readFile(record);
     for (size_t at = 0, end; (end = bytes.find('\0', at)) != bytes.npos; at = end + 1)
       run.items.push_back(bytes.substr(at, end - at));
     for (const std::string& engine : run["pid"]) kill(std::stoi(engine), SIGKILL);
-    waitUntil([&] {
-      pid_t done = waitpid(-1, nullptr, WNOHANG);
-      run.children += done > 0;
-      return done < 0;
-    });
+    waitUntil(reapedAll);
     run.out = readFile(tmp / "out");
     return run;
   }

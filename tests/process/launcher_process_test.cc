@@ -54,10 +54,8 @@ TEST_F(LauncherProcess, EngineGetsTheArgumentsEnvironmentAndProcessState) {
   EXPECT_EQ(mask(run["SigBlk:"]), 1ULL << (SIGUSR1 - 1));
   EXPECT_EQ(mask(run["SigIgn:"]), 1ULL << (SIGUSR2 - 1));
   EXPECT_EQ(readFile(profile + "/Default/Current Tabs"), "tabs") << "hygiene under an engine";
-  std::string report = readFile(profile + "/.quillon-launcher-result.json");
-  EXPECT_TRUE(report.starts_with("{\"schema\":1,") &&
-              report.find(",\"status\":\"passthrough\",") != std::string::npos)
-      << report;
+  EXPECT_NE(readFile(profile + "/.quillon-launcher-result.json").find(R"("status":"passthrough")"),
+            std::string::npos);
   EXPECT_FALSE(exists(tmp / "second"));
 }
 

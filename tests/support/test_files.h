@@ -11,11 +11,9 @@
 
 namespace quillon::test {
 
-// A fresh directory under $TMPDIR (or /tmp), removed with its contents.
+// A fresh directory in the temporary directory, removed with its contents.
 struct TempDir {
-  TempDir() {
-    const char* base = getenv("TMPDIR");
-    path_ = std::string(base && *base ? base : "/tmp") + "/quillon-test-XXXXXX";
+  TempDir() : path_(std::filesystem::temp_directory_path() / "quillon-test-XXXXXX") {
     if (!mkdtemp(path_.data())) throw std::runtime_error("mkdtemp failed");
   }
   ~TempDir() { std::filesystem::remove_all(path_, ignored_); }

@@ -90,6 +90,7 @@ TEST_F(Probe, FailuresBeforeTheToolRunsHaveFixedRecords) {
   test::writeFile(dir / "not-a-program", "ELF but not really\n");
   chmod((dir / "not-a-program").c_str(), 0755);
   const std::string cases[][3] = {
+      {"http://h:1", dir / "missing", std::string("INTERNAL: ") + kSchemeMessage},
       {kProxy, dir.path(), std::string("CURL_NOT_FOUND: ") + kCurlMissingMessage},
       {kProxy, dir / "not-a-program", "INTERNAL: Process.run(curl) failed: Exec format error"}};
   for (const auto& [proxy, path, record] : cases) {

@@ -37,11 +37,11 @@ class Probe : public testing::Test {
     EXPECT_TRUE(waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD) << "a child was left";
   }
   // A stand-in curl: records its arguments ("|" after each) and a configuration on its input.
-  std::string tool(const std::string& body, mode_t mode = 0755) {
+  std::string tool(const std::string& body) {
     test::writeFile(dir / "curl", "#!/bin/sh\nprintf '%s|' \"$@\" >'" + dir / "args'\n" +
                                       "case \" $* \" in *' -K - '*) cat >'" +
                                       dir / "stdin';; esac\n" + body + "\n");
-    chmod((dir / "curl").c_str(), mode);
+    chmod((dir / "curl").c_str(), 0755);
     return dir / "curl";
   }
   test::TempDir dir;

@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-
 #include <gtest/gtest.h>
 
 #include "config/launch_config.h"
@@ -16,6 +15,9 @@
 
 namespace quillon {
 namespace {
+using test::exists;
+using test::readFile;
+
 OverlayKeys overlayOf(std::string_view text) {
   return overlayFromConfig(*parseJson(text));
 }
@@ -99,9 +101,6 @@ TEST(ParseJson, LargeObjectsInLinearTimeDuplicatesOnce) {
   EXPECT_EQ((*value)["0"], 1);
   EXPECT_EQ(value->size(), 1 + std::stoul(std::prev(value->end()).key()) + 1);
 }
-
-using test::exists;
-using test::readFile;
 
 // Strings escaped where JSON needs it and repaired where not UTF-8; the time is the UTC time of
 // the clock read around the call.

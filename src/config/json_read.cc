@@ -149,11 +149,26 @@ std::optional<Json> parseJson(std::string_view text) {
 }
 
 std::optional<Json> readJsonObjectFile(const std::string& path) {
-  std::optional<std::string> bytes = readRegularFile(path, kMaxJsonFileBytes);
-  if (!bytes) return std::nullopt;
-  std::optional<Json> value = parseJson(*bytes);
-  if (!value || !value->is_object()) return std::nullopt;
-  return value;
+  return readJsonObjectFileChecked(path).object;
+}
+
+JsonFileRead readJsonObjectFileChecked(const std::string& path) {
+  FileRead file = readRegularFileChecked(path, kMaxJsonFileBytes);
+  switch (file.error) {
+    case FileReadError::none:
+      break;
+    case FileReadError::missing:
+      return {JsonFileState::missing, std::nullopt};
+    case FileReadError::notRegular:
+      return {JsonFileState::notRegular, std::nullopt};
+    case FileReadError::tooLarge:
+      return {JsonFileState::tooLarge, std::nullopt};
+    case FileReadError::unreadable:
+      return {JsonFileState::unreadable, std::nullopt};
+  }
+  std::optional<Json> value = parseJson(*file.bytes);
+  if (!value || !value->is_object()) return {JsonFileState::malformed, std::nullopt};
+  return {JsonFileState::read, std::move(value)};
 }
 
 std::string decimalText(double value) {

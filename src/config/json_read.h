@@ -26,6 +26,18 @@ std::optional<Json> parseJson(std::string_view text);
 // A regular file of at most kMaxJsonFileBytes whose top level is an object.
 std::optional<Json> readJsonObjectFile(const std::string& path);
 
+// What reading such a file found: its object, or why there is none (a
+// file that is read but is not one JSON object is "malformed").
+enum class JsonFileState { read, missing, malformed, tooLarge, notRegular, unreadable };
+
+struct JsonFileRead {
+  JsonFileState state = JsonFileState::missing;
+  std::optional<Json> object;  // set exactly when state is read
+};
+
+// readJsonObjectFile with its state.
+JsonFileRead readJsonObjectFileChecked(const std::string& path);
+
 // Decimal text of a JSON number: plain notation, no exponent, integral
 // values without a fraction, otherwise the shortest text that reads back
 // as the same double. Infinities and NaN give the empty string.

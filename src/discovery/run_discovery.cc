@@ -48,6 +48,24 @@ void writeErrorReport(const OverlayKeys& overlay, const DiscoverResult& result,
 
 }  // namespace
 
+EgressProbe probeWithFallback(const OverlayKeys& overlay, const DiscoverySeams& seams,
+                              const std::function<void()>& beforeFallback) {
+  EgressProbe egress;
+  egress.endpoint = primaryEndpointURL();
+  egress.provider = primaryProviderLabel();
+  egress.result = seams.probe(overlay.proxyServer, egress.endpoint);
+  if (!egress.result.errorCode.empty() && wantsOnlyTheIp(overlay)) {
+    if (beforeFallback) beforeFallback();
+    egress.endpoint = fallbackEndpointURL();
+    egress.provider = fallbackProviderLabel();
+    DiscoverResult second = seams.probe(overlay.proxyServer, egress.endpoint);
+    second.elapsedMs += egress.result.elapsedMs;
+    egress.result = std::move(second);
+    egress.usedFallback = true;
+  }
+  return egress;
+}
+
 ResolvedPersona resolvePersona(const OverlayKeys& o, const DiscoverResult& r) {
   ResolvedPersona p;
   if (o.webrtcNoLeak && !o.webrtcFakePublicIpSet) p.fakeIP = r.ip;
@@ -94,21 +112,13 @@ DiscoveryOutcome runDiscovery(const OverlayKeys& overlay,
   }
 
   setStatus(seams, kStepDiscover, contactingPrimaryText(), false);
-  std::string endpoint = primaryEndpointURL();
-  DiscoverResult result = seams.probe(overlay.proxyServer, endpoint);
-  bool usedFallback = false;
-  if (!result.errorCode.empty() && wantsOnlyTheIp(overlay)) {
-    setStatus(seams, kStepDiscover, tryingFallbackText(), false);
-    endpoint = fallbackEndpointURL();
-    DiscoverResult second = seams.probe(overlay.proxyServer, endpoint);
-    second.elapsedMs += result.elapsedMs;
-    result = std::move(second);
-    usedFallback = true;
-  }
+  EgressProbe egress = probeWithFallback(
+      overlay, seams, [&seams] { setStatus(seams, kStepDiscover, tryingFallbackText(), false); });
+  const DiscoverResult& result = egress.result;
+  const std::string& endpoint = egress.endpoint;
 
-  outcome.capture = {result.ip, result.countryCode,
-                     usedFallback ? fallbackProviderLabel() : primaryProviderLabel(),
-                     result.timezone, result.elapsedMs};
+  outcome.capture = {result.ip, result.countryCode, egress.provider, result.timezone,
+                     result.elapsedMs};
   if (!result.errorCode.empty()) {
     writeErrorReport(overlay, result, endpoint, errorReport);
     outcome.blockEngine = overlay.onProxyFail == "block";

@@ -35,6 +35,21 @@ struct DiscoveryOutcome {
   ResolvedPersona resolved;
 };
 
+// What the launch's probe found: the final result, the endpoint it came from
+// and that endpoint's provider label.
+struct EgressProbe {
+  DiscoverResult result;
+  std::string endpoint;
+  std::string provider;
+  bool usedFallback = false;  // the result's elapsedMs then counts both attempts
+};
+
+// Asks the primary endpoint through the persona's proxy, then the fallback
+// when the primary failed and the persona wants nothing but the IP;
+// beforeFallback (when set) runs just before the fallback is asked.
+EgressProbe probeWithFallback(const OverlayKeys& overlay, const DiscoverySeams& seams,
+                              const std::function<void()>& beforeFallback = nullptr);
+
 DiscoveryOutcome runDiscovery(const OverlayKeys& overlay,
                               const std::optional<std::string>& userDataDir,
                               const DiscoverySeams& seams, const std::atomic<bool>& cancelled);

@@ -38,11 +38,6 @@ const std::vector<StorageKind>& storageKinds() {
   return kinds;
 }
 
-void removeKind(const std::string& userDataDir, const StorageKind& kind) {
-  for (const char* path : kind.userDataPaths) removeQuietly(userDataDir, path);
-  for (const char* path : kind.profilePaths) removeProfileItem(userDataDir, path);
-}
-
 bool isRealDirectory(const std::string& path) {
   struct stat st {};
   return lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -62,31 +57,37 @@ bool profileInUse(const std::string& userDataDir) {
   return ec == std::errc() && stop == end && processExists(pid);
 }
 
-void removeProfileItem(const std::string& userDataDir, const std::string& relative) {
-  removeQuietly(userDataDir, "Default/" + relative);
+HygieneSkip hygieneSkip(const std::optional<std::string>& userDataDir) {
+  if (!userDataDir || userDataDir->empty()) return HygieneSkip::noUserDataDir;
+  return profileInUse(*userDataDir) ? HygieneSkip::profileInUse : HygieneSkip::none;
 }
 
-void removeQuietly(const std::string& base, const std::string& relative) {
+std::optional<std::string> hygieneTarget(const std::string& base, const std::string& relative) {
   std::string path = base;
   size_t start = 0;
   for (size_t slash; (slash = relative.find('/', start)) != std::string::npos; start = slash + 1) {
     path = joinPath(path, relative.substr(start, slash - start));
-    if (!isRealDirectory(path)) return;
+    if (!isRealDirectory(path)) return std::nullopt;
   }
+  return joinPath(path, relative.substr(start));
+}
+
+void removeQuietly(const std::string& base, const std::string& relative) {
+  std::optional<std::string> target = hygieneTarget(base, relative);
+  if (!target) return;
   std::error_code ignored;
-  std::filesystem::remove_all(joinPath(path, relative.substr(start)), ignored);
+  std::filesystem::remove_all(*target, ignored);
 }
 
-void clearPreviousTabs(const std::string& userDataDir) {
-  if (userDataDir.empty()) return;
-  for (const char* item :
-       {"Current Tabs", "Current Session", "Last Tabs", "Last Session", "Sessions"})
-    removeProfileItem(userDataDir, item);
-}
-
-void resetGranularStorage(const std::string& userDataDir,
-                          const std::map<std::string, bool>& kinds) {
-  if (userDataDir.empty() || kinds.empty()) return;
+std::vector<std::string> hygieneItems(bool closePreviousTabs,
+                                      const std::map<std::string, bool>& kinds) {
+  std::vector<std::string> items;
+  if (closePreviousTabs) {
+    for (const char* item :
+         {"Current Tabs", "Current Session", "Last Tabs", "Last Session", "Sessions"})
+      items.push_back(std::string("Default/") + item);
+  }
+  if (kinds.empty()) return items;
   auto selected = [&kinds](const char* name) {
     auto it = kinds.find(name);
     return it != kinds.end() && it->second;
@@ -94,9 +95,11 @@ void resetGranularStorage(const std::string& userDataDir,
   bool all = selected("all");
   for (const StorageKind& kind : storageKinds()) {
     // "all" covers the cache storage through "Service Worker" itself.
-    if (all ? std::string_view(kind.name) != "cache_storage" : selected(kind.name))
-      removeKind(userDataDir, kind);
+    if (all ? std::string_view(kind.name) == "cache_storage" : !selected(kind.name)) continue;
+    for (const char* path : kind.userDataPaths) items.emplace_back(path);
+    for (const char* path : kind.profilePaths) items.push_back(std::string("Default/") + path);
   }
+  return items;
 }
 
 }  // namespace quillon

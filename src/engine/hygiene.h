@@ -4,7 +4,9 @@
 #pragma once
 
 #include <map>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace quillon {
 
@@ -13,18 +15,26 @@ namespace quillon {
 // runs on this profile, and its open files must not be deleted under it.
 bool profileInUse(const std::string& userDataDir);
 
-// Deletes the session files and "Sessions" of <userDataDir>/Default.
-void clearPreviousTabs(const std::string& userDataDir);
+// Why hygiene does not run before this launch: no user data directory (or an
+// empty one) is given, or an engine runs on the profile; none when it runs.
+enum class HygieneSkip { none, noUserDataDir, profileInUse };
+HygieneSkip hygieneSkip(const std::optional<std::string>& userDataDir);
 
-// Deletes the storage kinds set to true ("all" selects every kind).
-void resetGranularStorage(const std::string& userDataDir, const std::map<std::string, bool>& kinds);
+// The items hygiene deletes for these choices, relative to the user data
+// directory and in the order of deletion: the session files and "Sessions"
+// of Default when closePreviousTabs, then the storage kinds set to true
+// ("all" selects every kind).
+std::vector<std::string> hygieneItems(bool closePreviousTabs,
+                                      const std::map<std::string, bool>& storageKinds);
 
-// Deletes <userDataDir>/Default/<relative>.
-void removeProfileItem(const std::string& userDataDir, const std::string& relative);
+// The path of base/relative that deletion would reach: none when a path
+// component below base is not a real directory (a symbolic link included),
+// so nothing outside base is ever reached.
+std::optional<std::string> hygieneTarget(const std::string& base, const std::string& relative);
 
-// Deletes base/relative (a file, or a directory with its contents). No path
-// component below base may be a symbolic link, so nothing outside base is
-// ever reached; a link standing at the item itself is removed as a link.
+// Deletes base/relative (a file, or a directory with its contents) when
+// hygieneTarget reaches it; a link standing at the item itself is removed as
+// a link.
 void removeQuietly(const std::string& base, const std::string& relative);
 
 }  // namespace quillon

@@ -11,10 +11,10 @@
 namespace quillon {
 
 void runProfileHygiene(const OverlayKeys& overlay, const std::optional<std::string>& userDataDir) {
-  if (!userDataDir || userDataDir->empty() || profileInUse(*userDataDir)) return;
-  if (overlay.closePreviousTabs) clearPreviousTabs(*userDataDir);
-  if (!overlay.granularStorageReset.empty())
-    resetGranularStorage(*userDataDir, overlay.granularStorageReset);
+  if (hygieneSkip(userDataDir) != HygieneSkip::none) return;
+  for (const std::string& item :
+       hygieneItems(overlay.closePreviousTabs, overlay.granularStorageReset))
+    removeQuietly(*userDataDir, item);
 }
 
 std::vector<std::string> applyEngineKind(EngineKind kind, const OverlayKeys& overlay,
@@ -32,7 +32,8 @@ SwitchList webglSwitches(const LaunchInputs& in) {
 }
 
 void startEngine(const LaunchInputs& in, const ResolvedPersona& resolved, SwitchList extra) {
-  std::vector<std::string> environment = applyEngineKind(in.engineKind, in.overlay, resolved, extra);
+  std::vector<std::string> environment =
+      applyEngineKind(in.engineKind, in.overlay, resolved, extra);
   try {
     spawnEngine(in.engineBinary, in.passThroughArgs, extra, environment);
   } catch (const SpawnError& error) {

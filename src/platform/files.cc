@@ -24,14 +24,26 @@ bool isExecutableFile(const std::string& path) {
 }
 
 std::optional<std::string> readRegularFile(const std::string& path, size_t maxBytes) {
+  return readRegularFileChecked(path, maxBytes).bytes;
+}
+
+FileRead readRegularFileChecked(const std::string& path, size_t maxBytes) {
   // O_NONBLOCK keeps a FIFO from blocking the open; it is refused below.
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0) return std::nullopt;
+  if (fd < 0)
+    return {std::nullopt, errno == ENOENT || errno == ENOTDIR ? FileReadError::missing
+                                                              : FileReadError::unreadable};
   struct stat st {};
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-      static_cast<unsigned long long>(st.st_size) > maxBytes) {
+  FileReadError refused = FileReadError::none;
+  if (fstat(fd, &st) != 0)
+    refused = FileReadError::unreadable;
+  else if (!S_ISREG(st.st_mode))
+    refused = FileReadError::notRegular;
+  else if (static_cast<unsigned long long>(st.st_size) > maxBytes)
+    refused = FileReadError::tooLarge;
+  if (refused != FileReadError::none) {
     close(fd);
-    return std::nullopt;
+    return {std::nullopt, refused};
   }
   std::string content;
   content.resize(static_cast<size_t>(st.st_size));
@@ -46,15 +58,15 @@ std::optional<std::string> readRegularFile(const std::string& path, size_t maxBy
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       close(fd);
-      return std::nullopt;
+      return {std::nullopt, FileReadError::unreadable};
     }
     if (n == 0) break;
     used += static_cast<size_t>(n);
   }
   close(fd);
-  if (used > maxBytes) return std::nullopt;
+  if (used > maxBytes) return {std::nullopt, FileReadError::tooLarge};
   content.resize(used);
-  return content;
+  return {std::move(content), FileReadError::none};
 }
 
 bool makeDirectories(const std::string& path) {

@@ -19,6 +19,17 @@ bool isExecutableFile(const std::string& path);
 // file, a FIFO, a device, a directory or a larger file gives no value.
 std::optional<std::string> readRegularFile(const std::string& path, size_t maxBytes);
 
+// Why readRegularFile gave no value, for the tools that say so.
+enum class FileReadError { none, missing, notRegular, tooLarge, unreadable };
+
+struct FileRead {
+  std::optional<std::string> bytes;
+  FileReadError error = FileReadError::none;  // none exactly when bytes holds a value
+};
+
+// readRegularFile with its reason.
+FileRead readRegularFileChecked(const std::string& path, size_t maxBytes);
+
 // Creates the directory and any missing parents, readable by the owner alone
 // (0700); an existing directory is fine. A path at or beyond PATH_MAX fails.
 bool makeDirectories(const std::string& path);

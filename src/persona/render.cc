@@ -1,0 +1,115 @@
+#include "persona/render.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "config/proxy_url.h"
+#include "platform/process_info.h"
+#include "report/utf8.h"
+
+namespace quillon {
+
+std::string escapeText(std::string_view bytes) {
+  static const char* kHex = "0123456789abcdef";
+  std::string out;
+  out.reserve(bytes.size());
+  for (size_t i = 0; i < bytes.size();) {
+    char32_t scalar = 0;
+    size_t length = decodeUtf8Scalar(bytes, i, scalar);
+    if (length == 0 || scalar < 0x20 || scalar == 0x7f || (scalar >= 0x80 && scalar < 0xa0)) {
+      unsigned char c = static_cast<unsigned char>(bytes[i]);
+      if (c == '\n') {
+        out += "\\n";
+      } else if (c == '\t') {
+        out += "\\t";
+      } else {
+        size_t count = length == 0 ? 1 : length;
+        for (size_t k = 0; k < count; ++k) {
+          unsigned char b = static_cast<unsigned char>(bytes[i + k]);
+          out.append("\\x").push_back(kHex[b >> 4]);
+          out.push_back(kHex[b & 15]);
+        }
+        i += count;
+        continue;
+      }
+      i += 1;
+      continue;
+    }
+    if (scalar == '\\') out += '\\';
+    out.append(bytes.substr(i, length));
+    i += length;
+  }
+  return out;
+}
+
+size_t displayWidth(std::string_view text) {
+  size_t width = 0;
+  for (size_t i = 0; i < text.size(); ++width) {
+    char32_t scalar = 0;
+    size_t length = decodeUtf8Scalar(text, i, scalar);
+    i += length == 0 ? 1 : length;
+  }
+  return width;
+}
+
+std::string maskedProxy(std::string_view proxyUrl) {
+  ProxyUrl parts = splitProxyUrl(proxyUrl);
+  if (!parts.userinfo) return std::string(proxyUrl);
+  std::string_view user = parts.userinfo->substr(0, parts.userinfo->find(':'));
+  std::string out;
+  if (!parts.scheme.empty()) out.append(parts.scheme).append("://");
+  out.append(user);
+  if (user.size() != parts.userinfo->size()) out += ":***";
+  return out.append("@").append(parts.hostPart);
+}
+
+std::string withProxyMasked(std::string text, std::string_view proxyUrl) {
+  if (proxyUrl.empty()) return text;
+  const std::string masked = maskedProxy(proxyUrl);
+  for (size_t at = 0; (at = text.find(proxyUrl, at)) != std::string::npos; at += masked.size())
+    text.replace(at, proxyUrl.size(), masked);
+  return text;
+}
+
+std::string ageText(int64_t seconds) {
+  if (seconds < 0) return "-";
+  if (seconds < 120) return std::to_string(seconds) + "s";
+  if (seconds < 2 * 3600) return std::to_string(seconds / 60) + "m";
+  if (seconds < 2 * 86400) return std::to_string(seconds / 3600) + "h";
+  return std::to_string(seconds / 86400) + "d";
+}
+
+std::string paint(std::string_view text, const char* colour, bool on) {
+  if (!on || !colour || !*colour) return std::string(text);
+  return std::string("\x1b[") + colour + "m" + std::string(text) + "\x1b[0m";
+}
+
+std::string renderTable(const std::vector<Row>& rows, bool colour) {
+  std::vector<size_t> widths;
+  for (const Row& row : rows) {
+    if (widths.size() < row.size()) widths.resize(row.size());
+    for (size_t c = 0; c < row.size(); ++c)
+      widths[c] = std::max(widths[c], displayWidth(row[c].text));
+  }
+  std::string out;
+  for (const Row& row : rows) {
+    for (size_t c = 0; c < row.size(); ++c) {
+      out += paint(row[c].text, row[c].colour, colour);
+      if (c + 1 < row.size()) out.append(widths[c] - displayWidth(row[c].text) + 2, ' ');
+    }
+    out += '\n';
+  }
+  return out;
+}
+
+bool colourWanted() {
+  std::optional<std::string> noColour = environmentValue("NO_COLOR");
+  return isatty(STDOUT_FILENO) == 1 && (!noColour || noColour->empty());
+}
+
+std::string jsonLine(const Json& value) {
+  return value.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
+}  // namespace quillon

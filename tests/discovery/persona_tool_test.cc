@@ -27,7 +27,9 @@ class PersonaTool : public LauncherProcess {
     setEnv("PATH", "/usr/bin:/bin");
   }
 
-  Launch persona(Args args) { return launch(args, {.program = QUILLON_PERSONA_PATH}); }
+  Launch persona(Args args, std::string cwd = "/") {
+    return launch(args, {.program = QUILLON_PERSONA_PATH, .cwd = cwd});
+  }
 
   void writePersona(const std::string& members) {
     writeFile(profile + "/command-line.json", "{" + members + "}");
@@ -57,8 +59,10 @@ TEST_F(PersonaTool, ShowIsWhatALaunchDoes) {
       ASSERT_EQ(shown.status, 0) << shown.out;
       auto view = nlohmann::json::parse(shown.out);
       EXPECT_EQ(view["command_line"].get<Args>(), run["arg"]) << kind << members;
+      const Args engineEnvironment = run["env"];
       for (const std::string& entry : view["environment"].get<Args>())
-        EXPECT_EQ(std::count(run["env"].begin(), run["env"].end(), entry), 1) << entry;
+        EXPECT_EQ(std::count(engineEnvironment.begin(), engineEnvironment.end(), entry), 1)
+            << entry;
       EXPECT_EQ(view["environment"].empty(), std::string(kind) == "quillon");
       EXPECT_EQ(shown.out.find("pw@"), std::string::npos);
     }
@@ -117,20 +121,18 @@ TEST_F(PersonaTool, ListShowsEveryProfile) {
   writeFile(folder + "/no report\n/command-line.json", "{}");
   writeFile(folder + "/bad/.quillon-launcher-result.json", R"({"status":)");
   writeFile(folder + "/not a profile/x", "");
-  Launch run = persona({"list", folder});
+  Launch run = persona({"list", "."}, folder);
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out,
-            "PROFILE                   CONFIG   PROXY              DISCOVERY  REPORT     IP     "
-            "      COUNTRY  ZONE           AGE\n" +
-                folder +
-                "/bad         missing  -                  no         malformed  -      "
-                "      -        -              -\n" +
-                folder +
-                "/good        read     socks5://u:***@h:1 no         ok         "
-                "203.0.113.7  de       Europe/Berlin  -\n" +
-                folder +
-                "/no report\\n  read     -                  no         missing    -  "
-                "          -        -              -\n")
+  EXPECT_EQ(
+      run.out,
+      "PROFILE        CONFIG   PROXY               DISCOVERY  REPORT     IP           COUNTRY"
+      "  ZONE           AGE\n"
+      "./bad          missing  -                   no         malformed  -            -      "
+      "  -              -\n"
+      "./good         read     socks5://u:***@h:1  no         ok         203.0.113.7  de     "
+      "  Europe/Berlin  -\n"
+      "./no report\\n  read     -                   no         missing    -            -      "
+      "  -              -\n")
       << run.out;
   run = persona({"--json", "list", folder + "/good", folder + "/good/command-line.json"});
   EXPECT_EQ(run.status, 2);

@@ -10,7 +10,8 @@ cpack --config "$1/CPackConfig.cmake" -G DEB -B "$work/package" >&2
 deb=$(echo "$work"/package/*.deb)
 dpkg-deb -f "$deb" Depends | grep -Eq '(^|, )curl($|[ ,])' || fail "no curl in Depends"
 dpkg -x "$deb" "$work"
-for file in share/man/man1/quillon-launcher.1.gz share/applications/quillon-launcher.desktop; do
+for file in share/man/man1/quillon-launcher.1.gz share/man/man1/quillon-persona.1.gz \
+  share/applications/quillon-launcher.desktop; do
   [ -s "$work/usr/$file" ] || fail "not installed: /usr/$file"
 done
 [ "$2" = 0 ] || [ -x "$work/usr/libexec/quillon/quillon-launcher-window" ] || fail "no companion"
@@ -20,4 +21,7 @@ QUILLON_ENGINE_BIN=/bin/echo "$work/usr/bin/quillon-launcher" "--user-data-dir=$
   >"$work/out" 2>&1 </dev/null &
 out=$(timeout 10 cat "$work/out") && wait $! || fail "the installed launcher failed: $out"
 echo "$out" | grep -qF -- '--webgl-vendor=Google Inc. (Apple) --' || fail "no WebGL profiles: $out"
+# The installed tool describes the installed launcher: same directory, same profiles file.
+QUILLON_ENGINE_BIN=/bin/echo "$work/usr/bin/quillon-persona" show "--user-data-dir=$work" |
+  grep -qF -- '--webgl-vendor=Google Inc. (Apple)' || fail "quillon-persona does not see the profiles"
 echo "install_test: $(basename "$deb"), installed size $(dpkg-deb -f "$deb" Installed-Size) KiB"

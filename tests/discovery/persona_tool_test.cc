@@ -69,9 +69,9 @@ TEST_F(PersonaTool, ShowIsWhatALaunchDoes) {
   }
 }
 
-// Consistent through a proxy with a login (never printed); a stated time zone of another
-// country and a drifted egress are inconsistent (3); a dead proxy fails (4). No report is
-// written or changed.
+// Consistent through a proxy with a login (never printed, nor in a failure's message); a
+// stated time zone of another country and a drifted egress are inconsistent (3); a dead proxy
+// fails (4). No report is written or changed.
 TEST_F(PersonaTool, ProbeVerdicts) {
   const std::string password = env("QUILLON_TEST_PROXY_PASSWORD");
   const std::string login = env("QUILLON_TEST_PROXY_USER") + ":" + password + "@";
@@ -105,10 +105,11 @@ TEST_F(PersonaTool, ProbeVerdicts) {
                             "-> Europe/Berlin"}));
   EXPECT_EQ(readFile(profile + "/.quillon-launcher-result.json"), report);
 
-  writePersona(R"("proxy-server":")" + proxyAt("QUILLON_TEST_CLOSED_PORT") + "\"");
+  writePersona(R"("proxy-server":")" + proxyAt("QUILLON_TEST_CLOSED_PORT", login) + "\"");
   run = persona({"probe", "--user-data-dir=" + profile});
   EXPECT_EQ(run.status, 4);
   EXPECT_EQ(run.out.substr(0, 33), "probe failed: PROXY_UNREACHABLE: ") << run.out;
+  EXPECT_EQ(run.out.find(password), std::string::npos) << run.out;
 }
 
 // A row per profile below the folder, reports good, missing and malformed shown as such; a

@@ -17,27 +17,22 @@ std::string escapeText(std::string_view bytes) {
   for (size_t i = 0; i < bytes.size();) {
     char32_t scalar = 0;
     size_t length = decodeUtf8Scalar(bytes, i, scalar);
-    if (length == 0 || scalar < 0x20 || scalar == 0x7f || (scalar >= 0x80 && scalar < 0xa0)) {
-      unsigned char c = static_cast<unsigned char>(bytes[i]);
-      if (c == '\n') {
-        out += "\\n";
-      } else if (c == '\t') {
-        out += "\\t";
-      } else {
-        size_t count = length == 0 ? 1 : length;
-        for (size_t k = 0; k < count; ++k) {
-          unsigned char b = static_cast<unsigned char>(bytes[i + k]);
-          out.append("\\x").push_back(kHex[b >> 4]);
-          out.push_back(kHex[b & 15]);
-        }
-        i += count;
-        continue;
+    bool control = scalar < 0x20 || scalar == 0x7f || (scalar >= 0x80 && scalar < 0xa0);
+    if (length > 0 && !control) {
+      if (scalar == '\\') out += '\\';
+      out.append(bytes.substr(i, length));
+    } else if (length == 1 && (scalar == '\n' || scalar == '\t')) {
+      out += scalar == '\n' ? "\\n" : "\\t";
+    } else {
+      // Every byte of a control character, or the one byte that is not UTF-8.
+      length = std::max<size_t>(length, 1);
+      for (size_t k = 0; k < length; ++k) {
+        unsigned char b = static_cast<unsigned char>(bytes[i + k]);
+        out += "\\x";
+        out += kHex[b >> 4];
+        out += kHex[b & 15];
       }
-      i += 1;
-      continue;
     }
-    if (scalar == '\\') out += '\\';
-    out.append(bytes.substr(i, length));
     i += length;
   }
   return out;
@@ -75,8 +70,8 @@ std::string withProxyMasked(std::string text, std::string_view proxyUrl) {
 std::string ageText(int64_t seconds) {
   if (seconds < 0) return "-";
   if (seconds < 120) return std::to_string(seconds) + "s";
-  if (seconds < 2 * 3600) return std::to_string(seconds / 60) + "m";
-  if (seconds < 2 * 86400) return std::to_string(seconds / 3600) + "h";
+  if (seconds < int64_t{2} * 3600) return std::to_string(seconds / 60) + "m";
+  if (seconds < int64_t{2} * 86400) return std::to_string(seconds / 3600) + "h";
   return std::to_string(seconds / 86400) + "d";
 }
 

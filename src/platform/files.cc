@@ -1,9 +1,11 @@
 #include "platform/files.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -23,13 +25,14 @@ bool isExecutableFile(const std::string& path) {
   return access(path.c_str(), X_OK) == 0;
 }
 
-std::optional<std::string> readRegularFile(const std::string& path, size_t maxBytes) {
-  // O_NONBLOCK keeps a FIFO from blocking the open; it is refused below.
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0) return std::nullopt;
+namespace {
+
+// The whole content of the regular file open at fd, from its start, within
+// maxBytes; closes fd.
+std::optional<std::string> readOpenFile(int fd, size_t maxBytes) {
   struct stat st {};
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-      static_cast<unsigned long long>(st.st_size) > maxBytes) {
+      static_cast<unsigned long long>(st.st_size) > maxBytes || lseek(fd, 0, SEEK_SET) != 0) {
     close(fd);
     return std::nullopt;
   }
@@ -55,6 +58,37 @@ std::optional<std::string> readRegularFile(const std::string& path, size_t maxBy
   if (used > maxBytes) return std::nullopt;
   content.resize(used);
   return content;
+}
+
+}  // namespace
+
+std::optional<std::string> readRegularFile(const std::string& path, size_t maxBytes) {
+  // O_NONBLOCK keeps a FIFO from blocking the open; it is refused below.
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return std::nullopt;
+  return readOpenFile(fd, maxBytes);
+}
+
+int memoryFileHolding(std::string_view bytes) {
+  int fd = memfd_create("quillon-launch-config", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+  if (fd < 0) return -1;
+  for (size_t done = 0; done < bytes.size();) {
+    ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      close(fd);
+      return -1;
+    }
+    done += static_cast<size_t>(n);
+  }
+  // Nobody can change it any more, not even through /proc.
+  fcntl(fd, F_ADD_SEALS, F_SEAL_SEAL | F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE);
+  return fd;
+}
+
+std::optional<std::string> takeDescriptorContent(int fd, size_t maxBytes) {
+  if (fd < 0) return std::nullopt;
+  return readOpenFile(fd, maxBytes);
 }
 
 bool makeDirectories(const std::string& path) {

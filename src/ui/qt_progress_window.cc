@@ -191,6 +191,7 @@ QtProgressWindow::QtProgressWindow(std::vector<SplashStep> steps,
 QtProgressWindow::~QtProgressWindow() = default;
 
 void QtProgressWindow::show() {
+  if (gone_) return;
   if (!window_->isVisible()) skipTaskbarOnX11(window_.get());
   window_->show();
   window_->raise();
@@ -198,15 +199,19 @@ void QtProgressWindow::show() {
 }
 
 void QtProgressWindow::updateStep(size_t index, const StepChange& change) {
-  if (applyStepChange(steps_, index, change)) refresh();
+  if (applyStepChange(steps_, index, change) && !gone_) refresh();
 }
 
 void QtProgressWindow::hide() {
-  window_->hide();
+  if (!gone_) window_->hide();
 }
 
 bool QtProgressWindow::isOnScreen() const {
-  return window_->isVisible();
+  return !gone_ && window_->isVisible();
+}
+
+void QtProgressWindow::forget() {
+  gone_ = true;
 }
 
 QWidget* QtProgressWindow::widget() const {

@@ -54,7 +54,14 @@ std::optional<std::string> launchConfigBytes(std::string_view argument) {
   return takeDescriptorContent(fd, kMaxJsonFileBytes);
 }
 
+// The launch goes on without a window when the display goes away: before
+// discovery has started, as a launch without a display from the start; after,
+// the discovery thread carries on and its tasks run without Qt.
 [[noreturn]] void runWindowLaunch(const LaunchInputs& in, const std::string& platform) {
+  continueOnDisplayLoss([&in] {
+    setFatalAlert(nullptr);
+    runDiscoveryLaunch(in);
+  });
   startQt(platform);
   setFatalAlert(showCriticalAlert);
   if (!takesDiscoveryPath(in.overlay)) runDirectLaunch(in);
@@ -62,6 +69,11 @@ std::optional<std::string> launchConfigBytes(std::string_view argument) {
   static QtMainQueue queue;
   static LauncherDelegate delegate(in, window, queue, realDiscoverySeams());
   delegate.startLauncher();
+  continueOnDisplayLoss([] {
+    window.forget();
+    setFatalAlert(nullptr);
+    queue.runWithoutToolkit();
+  });
   queue.run();
 }
 

@@ -149,13 +149,13 @@ TEST_F(DesktopLaunch, LosingTheDisplayDuringDiscoveryLaunchesWithoutTheWindow) {
 }
 
 // The companion carries on with the configuration bytes the launcher hands it and never reads the
-// file: here the file holds a persona that stock Chromium refuses, with another proxy and more
+// file: here the file holds a persona that stock Chromium refuses, with another proxy and fewer
 // keys in the summary. The engine gets neither the file's proxy nor the hand-over's descriptor.
 TEST_F(DesktopLaunch, TheCompanionLaunchesWhatTheLauncherReadNotTheFile) {
   SilentProxy silent;
   const std::string proxy = "socks5://127.0.0.1:" + std::to_string(silent.port());
   writeFile(profile + "/command-line.json",
-            R"({"proxy-server":"socks5://u:p@127.0.0.1:9","auto-geo":1,"lang":"de","a":1})");
+            R"({"proxy-server":"socks5://u:p@127.0.0.1:9","auto-geo":1})");
   const std::string handed = kPersona + proxy.substr(proxy.rfind(':') + 1) + "\"}";
   int config = memfd_create("handed", 0);
   ASSERT_EQ(write(config, handed.data(), handed.size()), ssize_t(handed.size()));

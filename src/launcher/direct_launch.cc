@@ -32,8 +32,7 @@ SwitchList webglSwitches(const LaunchInputs& in) {
 }
 
 void startEngine(const LaunchInputs& in, const ResolvedPersona& resolved, SwitchList extra) {
-  std::vector<std::string> environment =
-      applyEngineKind(in.engineKind, in.overlay, resolved, extra);
+  std::vector<std::string> environment = applyEngineKind(in.engineKind, in.overlay, resolved, extra);
   try {
     spawnEngine(in.engineBinary, in.passThroughArgs, extra, environment);
   } catch (const SpawnError& error) {

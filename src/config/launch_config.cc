@@ -21,4 +21,15 @@ std::string launchConfigPath(const std::optional<std::string>& userDataDir) {
   return joinPath(appSupportDirectory(), kLaunchConfigName);
 }
 
+LaunchConfig launchConfigOf(std::optional<std::string> bytes) {
+  LaunchConfig config{std::move(bytes), std::nullopt};
+  if (config.bytes) config.object = parseJson(*config.bytes);
+  if (config.object && !config.object->is_object()) config.object.reset();
+  return config;
+}
+
+LaunchConfig readLaunchConfig(const std::string& path) {
+  return launchConfigOf(readRegularFile(path, kMaxJsonFileBytes));
+}
+
 }  // namespace quillon

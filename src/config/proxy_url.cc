@@ -18,4 +18,15 @@ ProxyUrl splitProxyUrl(std::string_view url) {
   return parts;
 }
 
+std::string maskedProxyUrl(std::string_view url) {
+  ProxyUrl parts = splitProxyUrl(url);
+  size_t colon = parts.userinfo ? parts.userinfo->find(':') : std::string_view::npos;
+  if (colon == std::string_view::npos || colon + 1 == parts.userinfo->size())
+    return std::string(url);
+  // The login starts where the scheme's "://" ends, or at the start.
+  size_t loginStart = parts.userinfo->data() - url.data();
+  return std::string(url.substr(0, loginStart + colon + 1)) + "\u2022\u2022\u2022\u2022@" +
+         std::string(parts.hostPart);
+}
+
 }  // namespace quillon

@@ -1,5 +1,6 @@
 #include "discovery/run_discovery.h"
 
+#include "config/proxy_url.h"
 #include "discovery/country_lang.h"
 #include "discovery/endpoints.h"
 #include "report/error_report.h"
@@ -104,7 +105,7 @@ DiscoveryOutcome runDiscovery(const OverlayKeys& overlay,
   const std::string errorReport = errorReportPath(userDataDir);
   removeStaleErrorReport(errorReport);
 
-  setStatus(seams, kStepOverlay, overlay.proxyServer, true);
+  setStatus(seams, kStepOverlay, maskedProxyUrl(overlay.proxyServer), true);  // on screen
   pause(seams, kAfterOverlay);
   if (cancelled) {
     outcome.cancelled = true;

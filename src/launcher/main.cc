@@ -19,7 +19,7 @@ int main(int argc, char** argv) {
     // window; it finds the engine from this launcher's directory.
     if (quillon::hasDisplayEnvironment()) {
       if (std::optional<std::string> companion = quillon::findCompanion(in.launcherDir))
-        quillon::handOffToCompanion(*companion, argc, argv, in.launcherDir);
+        quillon::handOffToCompanion(*companion, argc, argv, in.launcherDir, in.launchConfig);
     }
     quillon::runDiscoveryLaunch(in);
   }

@@ -7,11 +7,10 @@
 
 namespace quillon {
 
-LaunchInputs startUp(int argc, char** argv) {
-  return startUp(argc, argv, launcherDirectory());
-}
+namespace {
 
-LaunchInputs startUp(int argc, char** argv, const std::string& launcherDir) {
+// Everything but the launch configuration.
+LaunchInputs launchInputs(int argc, char** argv, const std::string& launcherDir) {
   LaunchInputs in;
   in.programPath = argc > 0 && argv[0] ? argv[0] : "";
   in.launcherDir = launcherDir;
@@ -19,8 +18,26 @@ LaunchInputs startUp(int argc, char** argv, const std::string& launcherDir) {
   in.engineKind = engineKindFromName(environmentValue("QUILLON_ENGINE_KIND"));
   for (int i = 1; i < argc; ++i) in.passThroughArgs.emplace_back(argv[i]);
   in.userDataDir = userDataDirFromArgs(in.passThroughArgs);
+  return in;
+}
+
+void takeConfig(LaunchInputs& in, LaunchConfig config) {
+  in.launchConfig = std::move(config);
+  if (in.launchConfig.object) in.overlay = overlayFromConfig(*in.launchConfig.object);
+}
+
+}  // namespace
+
+LaunchInputs startUp(int argc, char** argv) {
+  LaunchInputs in = launchInputs(argc, argv, launcherDirectory());
   in.launchConfigPath = launchConfigPath(in.userDataDir);
-  in.overlay = loadOverlay(in.launchConfigPath);
+  takeConfig(in, readLaunchConfig(in.launchConfigPath));
+  return in;
+}
+
+LaunchInputs startUp(int argc, char** argv, const std::string& launcherDir, LaunchConfig config) {
+  LaunchInputs in = launchInputs(argc, argv, launcherDir);
+  takeConfig(in, std::move(config));
   return in;
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "config/launch_config.h"
 #include "config/overlay.h"
 #include "engine/chromium_persona.h"
 
@@ -16,8 +17,9 @@ struct LaunchInputs {
   std::string engineBinary;                  // not checked until the spawn
   std::vector<std::string> passThroughArgs;  // argv[1..], unchanged
   std::optional<std::string> userDataDir;
-  std::string launchConfigPath;
-  OverlayKeys overlay;
+  std::string launchConfigPath;                 // "" in the companion, which reads no file
+  LaunchConfig launchConfig;                    // read once, by the launcher
+  OverlayKeys overlay;                          // of launchConfig
   EngineKind engineKind = EngineKind::quillon;  // QUILLON_ENGINE_KIND
 };
 
@@ -28,7 +30,8 @@ LaunchInputs startUp(int argc, char** argv);
 std::optional<std::string> launchRefusal(const LaunchInputs& in);
 
 // The same for a process that runs on the launcher's behalf from elsewhere
-// (the desktop companion): the launcher's directory is given.
-LaunchInputs startUp(int argc, char** argv, const std::string& launcherDir);
+// (the desktop companion): the launcher's directory and the launch
+// configuration it read are given, and no file is read again.
+LaunchInputs startUp(int argc, char** argv, const std::string& launcherDir, LaunchConfig config);
 
 }  // namespace quillon

@@ -1,5 +1,6 @@
 #include "launcher/window_handoff.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "platform/child_process.h"
@@ -28,21 +29,27 @@ std::optional<std::string> findCompanion(const std::string& launcherDir) {
   return std::nullopt;
 }
 
-std::vector<std::string> handOffArguments(int argc, char** argv, const std::string& launcherDir) {
+std::vector<std::string> handOffArguments(int argc, char** argv, const std::string& launcherDir,
+                                          int configFd) {
   std::vector<std::string> args;
   args.emplace_back(argc > 0 && argv[0] ? argv[0] : "");
   args.push_back(std::string(kLaunchFromPrefix) + launcherDir);
+  args.push_back(std::string(kLaunchConfigPrefix) + std::to_string(configFd));
   for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
   return args;
 }
 
 void handOffToCompanion(const std::string& companion, int argc, char** argv,
-                        const std::string& launcherDir) {
-  std::vector<std::string> args = handOffArguments(argc, argv, launcherDir);
+                        const std::string& launcherDir, const LaunchConfig& config) {
+  int fd = memoryFileHolding(config.bytes.value_or(""));
+  if (fd < 0) return;
+  std::vector<std::string> args = handOffArguments(argc, argv, launcherDir, fd);
   std::vector<char*> pointers;
   for (std::string& arg : args) pointers.push_back(arg.data());
   pointers.push_back(nullptr);
-  execve(companion.c_str(), pointers.data(), environ);
+  // Inherited by the companion alone: it closes the descriptor at once.
+  if (fcntl(fd, F_SETFD, 0) == 0) execve(companion.c_str(), pointers.data(), environ);
+  close(fd);
 }
 
 void alertThroughCompanion(const std::string& launcherDir, const std::string& message) {

@@ -1,9 +1,11 @@
 #include "platform/files.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -23,16 +25,11 @@ bool isExecutableFile(const std::string& path) {
   return access(path.c_str(), X_OK) == 0;
 }
 
-std::optional<std::string> readRegularFile(const std::string& path, size_t maxBytes) {
-  return readRegularFileChecked(path, maxBytes).bytes;
-}
+namespace {
 
-FileRead readRegularFileChecked(const std::string& path, size_t maxBytes) {
-  // O_NONBLOCK keeps a FIFO from blocking the open; it is refused below.
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0)
-    return {std::nullopt, errno == ENOENT || errno == ENOTDIR ? FileReadError::missing
-                                                              : FileReadError::unreadable};
+// The whole content of the regular file open at fd, from its start, within
+// maxBytes, or why not; closes fd.
+FileRead readOpenFile(int fd, size_t maxBytes) {
   struct stat st {};
   FileReadError refused = FileReadError::none;
   if (fstat(fd, &st) != 0)
@@ -41,6 +38,8 @@ FileRead readRegularFileChecked(const std::string& path, size_t maxBytes) {
     refused = FileReadError::notRegular;
   else if (static_cast<unsigned long long>(st.st_size) > maxBytes)
     refused = FileReadError::tooLarge;
+  else if (lseek(fd, 0, SEEK_SET) != 0)
+    refused = FileReadError::unreadable;
   if (refused != FileReadError::none) {
     close(fd);
     return {std::nullopt, refused};
@@ -67,6 +66,43 @@ FileRead readRegularFileChecked(const std::string& path, size_t maxBytes) {
   if (used > maxBytes) return {std::nullopt, FileReadError::tooLarge};
   content.resize(used);
   return {std::move(content), FileReadError::none};
+}
+
+}  // namespace
+
+std::optional<std::string> readRegularFile(const std::string& path, size_t maxBytes) {
+  return readRegularFileChecked(path, maxBytes).bytes;
+}
+
+FileRead readRegularFileChecked(const std::string& path, size_t maxBytes) {
+  // O_NONBLOCK keeps a FIFO from blocking the open; it is refused below.
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0)
+    return {std::nullopt, errno == ENOENT || errno == ENOTDIR ? FileReadError::missing
+                                                              : FileReadError::unreadable};
+  return readOpenFile(fd, maxBytes);
+}
+
+int memoryFileHolding(std::string_view bytes) {
+  int fd = memfd_create("quillon-launch-config", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+  if (fd < 0) return -1;
+  for (size_t done = 0; done < bytes.size();) {
+    ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      close(fd);
+      return -1;
+    }
+    done += static_cast<size_t>(n);
+  }
+  // Nobody can change it any more, not even through /proc.
+  fcntl(fd, F_ADD_SEALS, F_SEAL_SEAL | F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE);
+  return fd;
+}
+
+std::optional<std::string> takeDescriptorContent(int fd, size_t maxBytes) {
+  if (fd < 0) return std::nullopt;
+  return readOpenFile(fd, maxBytes).bytes;
 }
 
 bool makeDirectories(const std::string& path) {

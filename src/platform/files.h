@@ -30,6 +30,15 @@ struct FileRead {
 // readRegularFile with its reason.
 FileRead readRegularFileChecked(const std::string& path, size_t maxBytes);
 
+// A new anonymous file in memory (never on disk) that holds bytes, sealed
+// against any change, open close-on-exec at its start; -1 when it cannot be
+// made. It is how a process hands data to the program it executes.
+int memoryFileHolding(std::string_view bytes);
+
+// The whole content of the regular file open at descriptor fd (read from its
+// start, at most maxBytes), then closes fd; no value when it cannot be read.
+std::optional<std::string> takeDescriptorContent(int fd, size_t maxBytes);
+
 // Creates the directory and any missing parents, readable by the owner alone
 // (0700); an existing directory is fine. A path at or beyond PATH_MAX fails.
 bool makeDirectories(const std::string& path);

@@ -6,8 +6,10 @@
 
 #include <QLibraryInfo>
 #include <QtGlobal>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 
 #include <xcb/xcb.h>
 
@@ -56,7 +58,28 @@ bool hasPlatformPlugin(const char* name) {
   return std::filesystem::exists(plugins + "/platforms/" + name, ignored);
 }
 
-void dropMessage(QtMsgType, const QMessageLogContext&, const QString&) {}
+std::mutex continuationMutex;
+std::function<void()> continuation;  // taken once, under the mutex
+bool continuing = false;
+
+void continueWithoutDisplay() {
+  std::function<void()> next;
+  bool elsewhere = false;
+  {
+    std::lock_guard<std::mutex> lock(continuationMutex);
+    elsewhere = continuing;
+    next.swap(continuation);
+    continuing = continuing || next;
+  }
+  // A launch that already goes on elsewhere ends the process itself.
+  while (elsewhere) pause();
+  if (next) next();
+}
+
+void dropMessage(QtMsgType type, const QMessageLogContext&, const QString& message) {
+  if (type == QtFatalMsg || message.startsWith(QLatin1String("The X11 connection broke")))
+    continueWithoutDisplay();
+}
 
 }  // namespace
 
@@ -71,6 +94,15 @@ std::optional<std::string> reachableDisplayPlatform() {
 
 void silenceQtMessages() {
   qInstallMessageHandler(dropMessage);
+}
+
+void continueOnDisplayLoss(std::function<void()> next) {
+  {
+    std::lock_guard<std::mutex> lock(continuationMutex);
+    continuation = std::move(next);
+  }
+  // Runs before the destructors of everything built so far.
+  std::atexit(continueWithoutDisplay);
 }
 
 }  // namespace quillon

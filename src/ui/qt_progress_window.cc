@@ -3,17 +3,20 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFontDatabase>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QScreen>
 #include <QThread>
 #include <QWidget>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
 #include <xcb/xcb.h>
 
+#include "ui/label_text.h"
 #include "ui/summary.h"
 
 namespace quillon {
@@ -60,9 +63,27 @@ void setColour(QLabel* label, const QColor& colour) {
 // The status column shortens long texts in the middle; the whole text stays
 // in the tooltip.
 void setStatusText(QLabel* label, const std::string& status) {
-  QString text = QString::fromStdString(status);
+  QString text = QString::fromStdString(singleLineText(status));
   label->setToolTip(text);
   label->setText(label->fontMetrics().elidedText(text, Qt::ElideMiddle, label->width()));
+}
+
+// The summary rows' font: 11 pixels, or the largest smaller size at which
+// every row fits its frame, measured with the font as it is drawn (a 28
+// character key and a 36 character value are 66 columns, wider than 428
+// pixels in some monospaced fonts at 11). Below 7 pixels a row that still does
+// not fit is cut at its end with an ellipsis.
+constexpr int kSmallestRowFont = 7;
+
+QFont summaryRowFont(const std::vector<SummaryLine>& lines) {
+  QFont font = monospacedFont(11);
+  auto fits = [&font](const SummaryLine& line) {
+    return line.header ||
+           QFontMetrics(font).horizontalAdvance(QString::fromStdString(line.text)) <= line.width;
+  };
+  while (font.pixelSize() > kSmallestRowFont && !std::all_of(lines.begin(), lines.end(), fits))
+    font.setPixelSize(font.pixelSize() - 1);
+  return font;
 }
 
 xcb_atom_t internAtom(xcb_connection_t* connection, const char* name) {
@@ -149,24 +170,28 @@ QtProgressWindow::QtProgressWindow(std::vector<SplashStep> steps,
     Row row;
     row.glyph = window_->addLabel(kPendingGlyph, systemFont(14, QFont::DemiBold), kPendingColour,
                                   Qt::AlignHCenter, 14, y, 24, 20);
-    row.label =
-        window_->addLabel(QString::fromStdString(steps_[i].label), systemFont(13, QFont::Normal),
-                          kTitleColour, Qt::AlignLeft, 40, y, 220, 20);
+    row.label = window_->addLabel(QString::fromStdString(singleLineText(steps_[i].label)),
+                                  systemFont(13, QFont::Normal), kTitleColour, Qt::AlignLeft, 40, y,
+                                  220, 20);
     row.status = window_->addLabel("", systemFont(11, QFont::Normal), kSubtitleColour,
                                    Qt::AlignRight, 260, y, 184, 20);
     rows_.push_back(row);
   }
-  for (const SummaryLine& line : layoutSummary(summarySource, keys)) {
-    QFont font = line.header ? systemFont(11, QFont::Bold) : monospacedFont(11);
-    window_->addLabel(QString::fromStdString(line.text), font,
-                      line.header ? kSubtitleColour : kSummaryRowColour, Qt::AlignLeft, line.x,
-                      line.y, line.width, line.height);
+  std::vector<SummaryLine> lines = layoutSummary(summarySource, keys);
+  QFont rowFont = summaryRowFont(lines);
+  for (const SummaryLine& line : lines) {
+    QFont font = line.header ? systemFont(11, QFont::Bold) : rowFont;
+    QString text = QFontMetrics(font).elidedText(QString::fromStdString(line.text), Qt::ElideRight,
+                                                 line.width);
+    window_->addLabel(text, font, line.header ? kSubtitleColour : kSummaryRowColour, Qt::AlignLeft,
+                      line.x, line.y, line.width, line.height);
   }
 }
 
 QtProgressWindow::~QtProgressWindow() = default;
 
 void QtProgressWindow::show() {
+  if (gone_) return;
   if (!window_->isVisible()) skipTaskbarOnX11(window_.get());
   window_->show();
   window_->raise();
@@ -174,15 +199,19 @@ void QtProgressWindow::show() {
 }
 
 void QtProgressWindow::updateStep(size_t index, const StepChange& change) {
-  if (applyStepChange(steps_, index, change)) refresh();
+  if (applyStepChange(steps_, index, change) && !gone_) refresh();
 }
 
 void QtProgressWindow::hide() {
-  window_->hide();
+  if (!gone_) window_->hide();
 }
 
 bool QtProgressWindow::isOnScreen() const {
-  return window_->isVisible();
+  return !gone_ && window_->isVisible();
+}
+
+void QtProgressWindow::forget() {
+  gone_ = true;
 }
 
 QWidget* QtProgressWindow::widget() const {
@@ -206,7 +235,7 @@ void QtProgressWindow::refresh() {
       row.glyph->setText(kPendingGlyph);
       setColour(row.glyph, kPendingColour);
     }
-    row.label->setText(QString::fromStdString(step.label));
+    row.label->setText(QString::fromStdString(singleLineText(step.label)));
     setStatusText(row.status, step.status);
     setColour(row.status, step.failed ? kFailedColour : kSubtitleColour);
   }

@@ -2,6 +2,7 @@
 // one row per step (glyph, name, status) and the overrides summary below.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -29,6 +30,10 @@ class QtProgressWindow : public ProgressWindow {
   void hide() override;
   bool isOnScreen() const override;
 
+  // The display has gone: from now on the window is treated as closed by no
+  // one, and no call reaches Qt (show, updateStep and hide do nothing).
+  void forget();
+
   // The top-level widget, for tests and screenshots.
   QWidget* widget() const;
 
@@ -45,6 +50,7 @@ class QtProgressWindow : public ProgressWindow {
   std::vector<SplashStep> steps_;
   std::unique_ptr<SplashWidget> window_;
   std::vector<Row> rows_;
+  std::atomic<bool> gone_{false};
 };
 
 }  // namespace quillon

@@ -4,7 +4,9 @@
 #include <cstdint>
 #include <limits>
 
+#include "config/proxy_url.h"
 #include "report/utf8.h"
+#include "ui/label_text.h"
 
 namespace quillon {
 
@@ -87,9 +89,24 @@ std::vector<std::string> sortedActiveKeys(const Json& object, bool skipReserved)
   return keys;
 }
 
+// The window never shows a proxy's password: in the value of a proxy key, or
+// in a switch written whole as a key ("--proxy-server=URL").
+constexpr std::string_view kProxySwitch = "--proxy-server=";
+
+std::string shownKey(const std::string& key) {
+  if (!key.starts_with(kProxySwitch)) return key;
+  return std::string(kProxySwitch) +
+         maskedProxyUrl(std::string_view(key).substr(kProxySwitch.size()));
+}
+
+std::string shownValue(const std::string& key, const Json* value) {
+  std::string text = displayValue(value);
+  return key == "proxy-server" || key == "--proxy-server" ? maskedProxyUrl(text) : text;
+}
+
 size_t keyColumnWidth(const std::vector<std::string>& keys) {
   size_t longest = 0;
-  for (const std::string& key : keys) longest = std::max(longest, perceivedLength(key));
+  for (const std::string& key : keys) longest = std::max(longest, perceivedLength(shownKey(key)));
   return std::min(kMaxKeyColumn, longest);
 }
 
@@ -101,8 +118,9 @@ int addSection(std::vector<SummaryLine>& lines, const std::string& title,
   size_t width = keyColumnWidth(keys);
   for (auto key = keys.rbegin(); key != keys.rend(); ++key) {
     auto found = values.find(*key);
-    std::string value = displayValue(found == values.end() ? nullptr : &*found);
-    lines.push_back({false, summaryRowText(*key, value, width), m.left, y, m.width, m.rowHeight});
+    std::string value = shownValue(*key, found == values.end() ? nullptr : &*found);
+    lines.push_back(
+        {false, summaryRowText(shownKey(*key), value, width), m.left, y, m.width, m.rowHeight});
     y += m.rowHeight;
   }
   lines.push_back(
@@ -154,7 +172,9 @@ size_t perceivedLength(std::string_view text) {
   return clusterBounds(text).size() - 1;
 }
 
-std::string summaryRowText(std::string_view key, std::string_view value, size_t keyColumnWidth) {
+std::string summaryRowText(std::string_view rawKey, std::string_view rawValue,
+                           size_t keyColumnWidth) {
+  const std::string key = singleLineText(rawKey), value = singleLineText(rawValue);
   std::string text;
   size_t keyLength = perceivedLength(key);
   if (keyLength > keyColumnWidth) {
@@ -178,7 +198,8 @@ int summaryHeight(const SummaryKeys& keys, const SummaryMetrics& m) {
     return m.headerHeight + 4 + m.rowHeight * static_cast<int>(rows);
   };
   int height = keys.overrideKeys.empty() ? 0 : section(keys.overrideKeys.size());
-  if (!keys.rawKeys.empty()) height += (height > 0 ? m.sectionGap : 0) + section(keys.rawKeys.size());
+  if (!keys.rawKeys.empty())
+    height += (height > 0 ? m.sectionGap : 0) + section(keys.rawKeys.size());
   return height;
 }
 

@@ -36,9 +36,9 @@ std::string displayValue(const Json* value);
 // of regional indicators, counts as one.
 size_t perceivedLength(std::string_view text);
 
-// The row text: the key cut to width (width - 1 characters and "…") or padded
-// to it, two spaces, then the value, cut to 33 characters and "…" when it has
-// 37 or more.
+// The row text, on one line (singleLineText): the key cut to width (width - 1
+// characters and "…") or padded to it, two spaces, then the value, cut to 33
+// characters and "…" when it has 37 or more.
 std::string summaryRowText(std::string_view key, std::string_view value, size_t keyColumnWidth);
 
 // One label of the summary, in window content coordinates with the origin at

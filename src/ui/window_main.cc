@@ -1,10 +1,12 @@
 // quillon-launcher-window: the launcher's desktop companion. The static
 // launcher hands it a discovery launch when there is a display (first
-// argument "--quillon-launch-from=DIR", removed before anything else reads
-// the arguments), and runs it with "--quillon-alert MESSAGE" to show the
-// fatal alert. It never writes to standard output or error itself.
+// arguments "--quillon-launch-from=DIR" and "--quillon-launch-config=FD",
+// removed before anything else reads the arguments), and runs it with
+// "--quillon-alert MESSAGE" to show the fatal alert. It never writes to
+// standard output or error itself.
 #include <unistd.h>
 
+#include <charconv>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -19,6 +21,7 @@
 #include "launcher/launcher_delegate.h"
 #include "launcher/startup.h"
 #include "launcher/window_handoff.h"
+#include "platform/files.h"
 #include "platform/process_info.h"
 #include "ui/critical_alert.h"
 #include "ui/display_check.h"
@@ -38,14 +41,39 @@ QApplication& startQt(const std::string& platform) {
   return app;
 }
 
+// The bytes of the launch configuration that the launcher read, from the
+// descriptor that the argument names; the descriptor is closed, so the engine
+// gets exactly the descriptors the launcher was given.
+std::optional<std::string> launchConfigBytes(std::string_view argument) {
+  if (!argument.starts_with(kLaunchConfigPrefix)) return std::nullopt;
+  argument.remove_prefix(kLaunchConfigPrefix.size());
+  int fd = -1;
+  auto [end, error] = std::from_chars(argument.data(), argument.data() + argument.size(), fd);
+  if (error != std::errc() || end != argument.data() + argument.size() || fd < 0)
+    return std::nullopt;
+  return takeDescriptorContent(fd, kMaxJsonFileBytes);
+}
+
+// The launch goes on without a window when the display goes away: before
+// discovery has started, as a launch without a display from the start; after,
+// the discovery thread carries on and its tasks run without Qt.
 [[noreturn]] void runWindowLaunch(const LaunchInputs& in, const std::string& platform) {
+  continueOnDisplayLoss([&in] {
+    setFatalAlert(nullptr);
+    runDiscoveryLaunch(in);
+  });
   startQt(platform);
   setFatalAlert(showCriticalAlert);
   if (!takesDiscoveryPath(in.overlay)) runDirectLaunch(in);
-  static QtProgressWindow window(defaultSplashSteps(), readJsonObjectFile(in.launchConfigPath));
+  static QtProgressWindow window(defaultSplashSteps(), in.launchConfig.object);
   static QtMainQueue queue;
   static LauncherDelegate delegate(in, window, queue, realDiscoverySeams());
   delegate.startLauncher();
+  continueOnDisplayLoss([] {
+    window.forget();
+    setFatalAlert(nullptr);
+    queue.runWithoutToolkit();
+  });
   queue.run();
 }
 
@@ -62,12 +90,14 @@ int main(int argc, char** argv) {
     }
     _exit(1);  // without tearing Qt down, which can hang at exit
   }
-  if (argc < 2 || !std::string_view(argv[1]).starts_with(kLaunchFromPrefix)) return 2;
+  if (argc < 3 || !std::string_view(argv[1]).starts_with(kLaunchFromPrefix)) return 2;
+  std::optional<std::string> config = launchConfigBytes(argv[2]);
+  if (!config) return 2;
 
-  // The launcher's argv[0] takes the place of the launch-from argument.
+  // The launcher's argv[0] takes the place of the two arguments it inserted.
   std::string launcherDir = argv[1] + kLaunchFromPrefix.size();
-  argv[1] = argv[0];
-  LaunchInputs in = startUp(argc - 1, argv + 1, launcherDir);
+  argv[2] = argv[0];
+  LaunchInputs in = startUp(argc - 2, argv + 2, launcherDir, launchConfigOf(std::move(config)));
   std::optional<std::string> platform = reachableDisplayPlatform();
   if (!platform) runDiscoveryLaunch(in);  // the display went away: no window
   runWindowLaunch(in, *platform);

@@ -5,6 +5,9 @@
 #include <elf.h>
 #include <xcb/xcb.h>
 
+#include <sys/mman.h>
+
+#include <algorithm>
 #include <future>
 
 #include "launcher_process.h"
@@ -47,20 +50,52 @@ void requestClose(xcb_window_t window, const std::string& title) {
   waitUntil([&] { return !focused(title); });
 }
 
-TEST_F(LauncherProcess, DesktopAlertCancelAndTheEngineInputsWithAndWithoutAWindow) {
-  const std::string profile = tmp / "profile", tabs = profile + "/Default/Current Tabs";
-  for (const char* name : {"DISPLAY", "XAUTHORITY"}) setEnv(name, getenv(name));
-  for (const char* name : {"DESKTOP_STARTUP_ID", "XDG_ACTIVATION_TOKEN"}) setEnv(name, "id-1");
-  // A persona proxied at port (0: none), launched while a thread acts on title's focused window.
-  auto launchActing = [&](const std::string& title, int port, Options setup, auto act) {
-    if (port) writeFile(profile + "/command-line.json", kPersona + std::to_string(port) + "\"}");
+// A loopback "SOCKS5 proxy" that accepts and never answers: discovery waits
+// until the socket is closed, and then fails at once.
+struct SilentProxy {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int port() {
+    sockaddr_in at{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+    socklen_t size = sizeof at;
+    auto* any = reinterpret_cast<sockaddr*>(&at);
+    EXPECT_FALSE(bind(fd, any, size) || listen(fd, 8) || getsockname(fd, any, &size));
+    return ntohs(at.sin_port);
+  }
+};
+
+class DesktopLaunch : public LauncherProcess {
+ protected:
+  void SetUp() override {
+    LauncherProcess::SetUp();
+    for (const char* name : {"DISPLAY", "XAUTHORITY"}) setEnv(name, getenv(name));
+  }
+
+  // A launch with args while a thread acts on the focused window of that title; the actor is
+  // awaited after the launch.
+  template <typename Act>
+  Launch launchActing(const std::string& title, const Args& args, Options setup, Act act) {
     auto actor = std::async(std::launch::async, [&, window = xcb_window_t{}]() mutable {
       EXPECT_TRUE(waitUntil([&] { return (window = focused(title)); })) << "no window " << title;
       act(window);
     });
-    return launch({"--user-data-dir=" + profile}, setup);  // the actor is awaited after it
-  };
+    return launch(args, setup);
+  }
 
+  // The same with a persona proxied at port (0: the persona on disk).
+  template <typename Act>
+  Launch launchActing(const std::string& title, int port, Options setup, Act act) {
+    if (port) writeFile(profile + "/command-line.json", kPersona + std::to_string(port) + "\"}");
+    return launchActing(title, {"--user-data-dir=" + profile}, setup, act);
+  }
+
+  std::string report() { return readFile(profile + "/.quillon-launcher-result.json"); }
+
+  const std::string profile = tmp / "profile";
+};
+
+TEST_F(DesktopLaunch, AlertCancelAndTheEngineInputsWithAndWithoutAWindow) {
+  const std::string tabs = profile + "/Default/Current Tabs";
+  for (const char* name : {"DESKTOP_STARTUP_ID", "XDG_ACTIVATION_TOKEN"}) setEnv(name, "id-1");
   setEnv("QUILLON_ENGINE_BIN", tmp / "missing engine");
   const std::string line = "[quillon-launcher] Engine binary not found:\n" + tmp / "missing engine";
   for (int discovery : {0, 1}) {  // from the launcher, and from the companion (1 refuses)
@@ -72,19 +107,15 @@ TEST_F(LauncherProcess, DesktopAlertCancelAndTheEngineInputsWithAndWithoutAWindo
   }
   setEnv("QUILLON_ENGINE_BIN", QUILLON_RECORDING_ENGINE_PATH);
 
-  int silent = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);  // accepts, never answers
-  sockaddr_in at{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-  socklen_t size = sizeof at;
-  auto* any = reinterpret_cast<sockaddr*>(&at);
-  ASSERT_FALSE(bind(silent, any, size) || listen(silent, 8) || getsockname(silent, any, &size));
+  SilentProxy silent;
   writeFile(tabs, "tabs");
   std::filesystem::remove(profile + "/.quillon-launcher-result.json");  // the fatal launch's
-  Launch run = launchActing(kWindowTitle, ntohs(at.sin_port), {}, [&](auto w) {
+  Launch run = launchActing(kWindowTitle, silent.port(), {}, [&](auto w) {
     std::string state = property(w, "_NET_WM_STATE");
     for (xcb_atom_t a : {atom("_NET_WM_STATE_ABOVE"), atom("_NET_WM_STATE_SKIP_TASKBAR")})
       EXPECT_NE(state.find(std::string(reinterpret_cast<char*>(&a), 4)), state.npos) << a;
     requestClose(w, kWindowTitle);
-    close(silent);  // once the launcher has gone, so that curl ends too
+    close(silent.fd);  // once the launcher has gone, so that curl ends too
   });
   EXPECT_EQ(std::tuple(run.status, run.out, readFile(tabs)), std::tuple(0, "", "tabs"));
   EXPECT_FALSE(exists(record) || exists(profile + "/.quillon-launcher-result.json"));
@@ -93,6 +124,7 @@ TEST_F(LauncherProcess, DesktopAlertCancelAndTheEngineInputsWithAndWithoutAWindo
   Launch windowed = launchActing(kWindowTitle, 1, setup, [](xcb_window_t) {});
   expectStarted(windowed);
   EXPECT_EQ(windowed["env"], environment);
+  EXPECT_NE(report().find(R"("status":"ok")"), std::string::npos) << "the companion's discovery";
   for (const char* display : {"", ":9999"}) {  // none, and one that cannot be opened
     setEnv("DISPLAY", display);
     Launch windowless = launch({"--user-data-dir=" + profile}, setup);
@@ -100,6 +132,52 @@ TEST_F(LauncherProcess, DesktopAlertCancelAndTheEngineInputsWithAndWithoutAWindo
     for (const char* key : {"arg", "fd", "SigBlk:", "SigIgn:"})
       EXPECT_EQ(windowed[key], windowless[key]) << key << display;
   }
+}
+
+// The window killed through the X server (as xkill does) while discovery waits: the launch goes
+// on without it, silently, and the engine starts.
+TEST_F(DesktopLaunch, LosingTheDisplayDuringDiscoveryLaunchesWithoutTheWindow) {
+  SilentProxy silent;
+  Launch run = launchActing(kWindowTitle, silent.port(), {}, [&](xcb_window_t w) {
+    xcb_kill_client(x, w);
+    xcb_flush(x);
+    EXPECT_TRUE(waitUntil([&] { return !focused(kWindowTitle); }));
+    close(silent.fd);
+  });
+  expectStarted(run);
+  EXPECT_NE(report().find(R"("status":"ok")"), std::string::npos) << report();
+}
+
+// The companion carries on with the configuration bytes the launcher hands it and never reads the
+// file: here the file holds a persona that stock Chromium refuses, with another proxy and fewer
+// keys in the summary. The engine gets neither the file's proxy nor the hand-over's descriptor.
+TEST_F(DesktopLaunch, TheCompanionLaunchesWhatTheLauncherReadNotTheFile) {
+  SilentProxy silent;
+  const std::string proxy = "socks5://127.0.0.1:" + std::to_string(silent.port());
+  writeFile(profile + "/command-line.json",
+            R"({"proxy-server":"socks5://u:p@127.0.0.1:9","auto-geo":1})");
+  const std::string handed = kPersona + proxy.substr(proxy.rfind(':') + 1) + "\"}";
+  int config = memfd_create("handed", 0);
+  ASSERT_EQ(write(config, handed.data(), handed.size()), ssize_t(handed.size()));
+  setEnv("QUILLON_ENGINE_KIND", "chromium");
+  Options companion{
+      .program =
+          std::filesystem::path(QUILLON_LAUNCHER_PATH).replace_filename("quillon-launcher-window"),
+      .inheritedFd = config};
+  Launch run = launchActing(kWindowTitle,
+                            {"--quillon-launch-from=" + tmp.path(), "--quillon-launch-config=7",
+                             "--user-data-dir=" + profile},
+                            companion, [&](xcb_window_t w) {
+                              auto geometry =
+                                  owned(xcb_get_geometry_reply(x, xcb_get_geometry(x, w), nullptr));
+                              EXPECT_EQ(geometry ? geometry->height : 0, 290) << "4 overrides";
+                              close(silent.fd);
+                            });
+  close(config);
+  expectStarted(run);
+  Args args = run["arg"];
+  EXPECT_NE(std::find(args.begin(), args.end(), "--proxy-server=" + proxy), args.end());
+  for (const std::string& fd : run["fd"]) EXPECT_FALSE(fd.starts_with("7 ")) << fd;
 }
 
 TEST(StaticLauncher, HasNoInterpreterAndNoDynamicSection) {

@@ -14,8 +14,9 @@
 namespace quillon {
 namespace {
 
-const char* kThreeAndTwo = R"({"proxy-server":"socks5://h:1080","auto-timezone":true,"lang":"de",
-  "auto-geo":false,"chrome-command-line":{"--proxy-server":"socks5://h:1","--gpu":1,"--a":"no"}})";
+const char* kThreeAndTwo = R"({"proxy-server":"socks5://u:pw@h:1080","auto-timezone":true,
+  "lang":"de","auto-geo":false,"chrome-command-line":{"--proxy-server":"socks5://a:b@c@h:1",
+  "--gpu":1,"--a":"no"}})";
 const QColor kTitle(231, 236, 243), kSubtitle(170, 179, 192), kPending(245, 158, 11),
     kDone(74, 222, 128), kRow(190, 200, 215), kRed(248, 113, 113);
 const char* kLong = "ip=203.0.113.77 tz=America/Argentina/Buenos_Aires lat=-34.6 lng=-58.38";
@@ -47,9 +48,19 @@ TEST(ProgressWindow, LabelsHaveTheirFrameTextFontAndColourPerStepState) {
       {8, "\u00D7", {14, 198, 24, 20}, 14, W::DemiBold, kRed},
       {10, "on", {260, 198, 184, 20}, 11, W::Normal, kRed},
       {11, "\u00D7", {14, 174, 24, 20}, 14, W::DemiBold, kRed},
-      {14, "--proxy-server  socks5://h:1", {16, 16, 428, 18}, 11, W::Normal, kRow},
+      {14,
+       "--proxy-server  socks5://a:\u2022\u2022\u2022\u2022@h:1",
+       {16, 16, 428, 18},
+       11,
+       W::Normal,
+       kRow},
       {16, "Raw Chromium switches (2)", {16, 52, 428, 18}, 11, W::Bold, kSubtitle},
-      {17, "proxy-server   socks5://h:1080", {16, 82, 428, 18}, 11, W::Normal, kRow},
+      {17,
+       "proxy-server   socks5://u:\u2022\u2022\u2022\u2022@h:1080",
+       {16, 82, 428, 18},
+       11,
+       W::Normal,
+       kRow},
       {20, "Active overrides (3)", {16, 136, 428, 18}, 11, W::Bold, kSubtitle},
   };
   QList<QLabel*> labels = window.widget()->findChildren<QLabel*>(Qt::FindDirectChildrenOnly);
@@ -67,6 +78,22 @@ TEST(ProgressWindow, LabelsHaveTheirFrameTextFontAndColourPerStepState) {
   EXPECT_LE(labels[4]->fontMetrics().horizontalAdvance(labels[4]->text()), 184);
   EXPECT_TRUE(cut.size() == 2 && QString(kLong).startsWith(cut[0]) &&
               QString(kLong).endsWith(cut[1]) && cut[1].size() > 4);
+}
+
+// The widest row (a 28-character key, a 36-character value) and line breaks: every label draws its whole text on one line inside its frame.
+TEST(ProgressWindow, EveryLabelFitsItsFrameOnOneLine) {
+  const std::string key(28, 'W'), value = "0123456789ABCDEF0123456789ABCDEF012\n";
+  QtProgressWindow window(defaultSplashSteps(), Json{{key, value}, {"b", "x\u2028y\rz"}});
+  window.updateStep(1, [](SplashStep& s) { s.status = "203.0.113.7\nline two"; });
+  QList<QLabel*> labels = window.widget()->findChildren<QLabel*>(Qt::FindDirectChildrenOnly);
+  ASSERT_EQ(labels.size(), 17);
+  EXPECT_EQ(labels[15]->text().toStdString(), key + "  " + value.substr(0, 35) + "\uFFFD");
+  EXPECT_EQ(labels[14]->text().toStdString(), "b" + std::string(29, ' ') + "x\uFFFDy\uFFFDz");
+  for (const QLabel* label : labels) {
+    QSize needed = label->sizeHint();
+    EXPECT_TRUE(needed.width() <= label->width() && needed.height() <= label->height())
+        << label->text().toStdString() << " needs " << needed.width() << "x" << needed.height();
+  }
 }
 
 TEST(CriticalAlert, ShowsTheMessageAsPlainTextWithOneOkButton) {
@@ -91,7 +118,7 @@ TEST(CriticalAlert, ShowsTheMessageAsPlainTextWithOneOkButton) {
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
-  setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);  // CTest also runs it on a real display
   QApplication app(argc, argv);
   return RUN_ALL_TESTS();
 }

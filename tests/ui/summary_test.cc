@@ -28,11 +28,12 @@ TEST(Summary, RowKeyColumnAndValueAreCutInUserPerceivedCharacters) {
   };
   for (const auto& [key, value, width, text] : cases)
     EXPECT_EQ(summaryRowText(key, value, width), text) << key << value;
-  Json source =
-      Json::parse(R"({"abcdefghijklmnopqrstuvwxyz0123": {"b": 1, "a": [true]}, "k": 2.0})");
+  Json source = Json::parse(R"({"abcdefghijklmnopqrstuvwxyz0123": {"b": 1, "a": [true]}, "k": 2.0,
+    "chrome-command-line": {"--proxy-server=u:pw@h": "a\nb"}})");  // a switch written as a key
   std::vector<SummaryLine> lines = layoutSummary(source, collectSummaryKeys(source));
-  EXPECT_EQ(lines.at(0).text, "k" + std::string(29, ' ') + "2");  // a column of 28
-  EXPECT_EQ(lines.at(1).text, "abcdefghijklmnopqrstuvwxyz0\u2026  {\"b\":1,\"a\":[true]}");
+  EXPECT_EQ(lines.at(0).text, "--proxy-server=u:\u2022\u2022\u2022\u2022@h  a\uFFFDb");
+  EXPECT_EQ(lines.at(2).text, "k" + std::string(29, ' ') + "2");  // a column of 28
+  EXPECT_EQ(lines.at(3).text, "abcdefghijklmnopqrstuvwxyz0\u2026  {\"b\":1,\"a\":[true]}");
 }
 
 }  // namespace

@@ -79,7 +79,8 @@ TEST(LoadOverlay, UnusableFilesGiveDefaults) {
   const std::pair<std::string, bool> cases[] = {
       {valid + "}", true},
       {"\xEF\xBB\xBF" + valid + "}", true},
-      {valid + ",\"d\":" + std::string(200, '[') + std::string(200, ']') + "}", true},
+      {valid + ",\"d\":" + std::string(255, '[') + std::string(255, ']') + "}", true},  // 256 deep
+      {valid + ",\"d\":" + std::string(256, '[') + std::string(256, ']') + "}", false},
       {padded(kMaxJsonFileBytes), true},
       {padded(kMaxJsonFileBytes + 1), false},
       {"[" + valid + "}]", false},

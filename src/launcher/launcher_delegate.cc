@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <system_error>
 #include <thread>
 
 #include "engine/switches.h"
@@ -47,7 +48,14 @@ void LauncherDelegate::startLauncher() {
   seams_.postStep = [this](size_t index, StepChange change) {
     queue_.post([this, index, change = std::move(change)] { window_.updateStep(index, change); });
   };
-  std::thread([this] { discoverInBackground(); }).detach();
+  try {
+    std::thread([this] { discoverInBackground(); }).detach();
+  } catch (const std::system_error&) {
+    // No thread to be had (a process limit reached): discovery runs here,
+    // unpaced, since nothing is drawn until it is over.
+    seams_.pause = nullptr;
+    discoverInBackground();
+  }
 }
 
 void LauncherDelegate::discoverInBackground() {

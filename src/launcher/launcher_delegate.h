@@ -21,7 +21,8 @@ class LauncherDelegate {
   LauncherDelegate(const LauncherDelegate&) = delete;
   LauncherDelegate& operator=(const LauncherDelegate&) = delete;
 
-  // Main thread: shows the window and starts discovery in the background.
+  // Main thread: shows the window and starts discovery in the background
+  // (or runs it at once when no thread can be created).
   void startLauncher();
 
   // Main thread: the user closed the window. Ends the process with status 0.

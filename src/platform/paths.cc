@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <optional>
@@ -81,6 +82,24 @@ std::string joinPath(const std::string& dir, const std::string& name) {
   if (dir.empty()) return name;
   if (dir.back() == '/') return dir + name;
   return dir + "/" + name;
+}
+
+std::string withoutDotSegments(const std::string& path) {
+  std::string out;
+  size_t at = 0;
+  while (at <= path.size()) {
+    size_t end = std::min(path.find('/', at), path.size());
+    std::string_view segment = std::string_view(path).substr(at, end - at);
+    bool last = end == path.size();
+    if (segment == "..") {  // drops the last segment written, never the root
+      if (out.size() > 1) out.erase(out.rfind('/', out.size() - 2) + 1);
+    } else if (segment != ".") {
+      out.append(segment);
+      if (!last) out += '/';
+    }
+    at = end + 1;
+  }
+  return out;
 }
 
 std::string parentPath(const std::string& path) {

@@ -23,6 +23,10 @@ std::string currentDirectory();
 // directory leaves the name relative to the current directory.
 std::string joinPath(const std::string& dir, const std::string& name);
 
+// The path with its "." and ".." segments removed lexically, the way file
+// URLs resolve them ("/a/./b/../c" is "/a/c"; ".." at the root stays there).
+std::string withoutDotSegments(const std::string& path);
+
 // The directory part of a path ("" for a bare name, "/" for "/x").
 std::string parentPath(const std::string& path);
 

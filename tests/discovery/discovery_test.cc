@@ -1,6 +1,7 @@
 // Egress discovery without the network: answers, endpoints, country languages, the error
 // report, and the decisions without threads or time.
 
+#include <algorithm>
 #include <regex>
 #include <sstream>
 
@@ -54,8 +55,9 @@ TEST(EgressAnswer, PlainAndRejectedAnswersGiveTheExactRecord) {
     std::string message = verdict == 'x'   ? "curl exit 0 but response not UTF-8"
                           : verdict == 'n' ? noIp(answer.size(), answer)
                                            : "";
-    EXPECT_EQ(r.errorCode + "|" + r.message + "|" + r.ip,
-              std::string(verdict == 'u' ? "" : "DISCOVERY_HTTP_ERROR") + "|" + message + "|" + ip)
+    EXPECT_EQ(
+        r.errorCode + "|" + r.message + "|" + r.ip + "|" + std::to_string(r.curlExitCode),
+        std::string(verdict == 'u' ? "" : "DISCOVERY_HTTP_ERROR") + "|" + message + "|" + ip + "|0")
         << testing::PrintToString(answer);
   }
 }
@@ -99,12 +101,15 @@ TEST(Endpoints, ProviderLabelOfAHost) {
 TEST(CountryLang, ThirtyEightWellFormedRowsExactLookup) {
   const std::vector<CountryLang>& rows = countryLanguages();
   ASSERT_EQ(rows.size(), 38u);
+  long languages = 0;
   for (const CountryLang& row : rows) {
     std::regex form("([a-z]{2})-" + row.cc + " \\1-" + row.cc +
                     ",\\1;q=0\\.9(,[a-z]{2};q=0\\.8(,[a-z]{2};q=0\\.7)?)?");
     EXPECT_TRUE(std::regex_match(row.primary + " " + row.accept, form)) << row.accept;
     EXPECT_EQ(lookupCountryLang(row.cc)->accept, row.accept);
+    languages += std::count(row.accept.begin(), row.accept.end(), ';');
   }
+  EXPECT_EQ(languages, 72) << "a row lost or gained a language";
   for (const char* cc : {"de", " DE", "DEU", ""}) EXPECT_FALSE(lookupCountryLang(cc)) << cc;
 }
 

@@ -3,8 +3,10 @@
 #pragma once
 
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -35,6 +37,7 @@ struct Options {
   int standardError = -1;  // -1: the file that also takes standard output
   int inheritedFd = -1;    // passed on as descriptor 7
   int blocked = 0, ignored = 0;
+  bool oneProcess = false;  // RLIMIT_NPROC 1, as nobody when root (whom it does not bind)
 };
 
 struct Launch {
@@ -77,6 +80,12 @@ class LauncherProcess : public ::testing::Test {
       if (setup.blocked) sigaddset(&mask, setup.blocked);
       sigprocmask(SIG_SETMASK, &mask, nullptr);
       for (int sig = 1; sig < NSIG; ++sig) signal(sig, sig == setup.ignored ? SIG_IGN : SIG_DFL);
+      const rlimit one = {1, 1};
+      if (setup.oneProcess &&
+          ((geteuid() == 0 && (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 ||
+                               setresuid(65534, 65534, 65534) != 0)) ||
+           setrlimit(RLIMIT_NPROC, &one) != 0))
+        _exit(126);
       if (chdir(setup.cwd.c_str()) == 0) execve(setup.program.c_str(), cArgv.data(), cEnv.data());
       _exit(127);
     }

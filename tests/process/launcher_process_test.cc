@@ -60,7 +60,8 @@ TEST_F(LauncherProcess, EngineGetsTheArgumentsEnvironmentAndProcessState) {
 }
 
 // The only output: one line and status 1 when the engine cannot start, after
-// the profile is cleaned and the report written; refusals touch nothing.
+// the profile is cleaned and the report written (on the discovery path too, when
+// no thread can be created); refusals touch nothing.
 TEST_F(LauncherProcess, UnusableEngineOrRefusalGivesOneLineAndStatusOne) {
   const std::string work = std::filesystem::weakly_canonical(tmp.path()).string() + "/work";
   writeFile(work + "/plain", "#!/bin/sh\n");
@@ -97,6 +98,21 @@ TEST_F(LauncherProcess, UnusableEngineOrRefusalGivesOneLineAndStatusOne) {
   close(fds[0]);
   EXPECT_EQ(launch({}, {.standardError = fds[1]}).status, 1);
   close(fds[1]);
+  // No thread for discovery under a process limit: discovery runs without one, and the
+  // engine's spawn meets the same limit.
+  chmod(tmp.path().c_str(), 0711);
+  writeFile(tmp / "limited/command-line.json",
+            R"({"proxy-server":"socks5://127.0.0.1:9","auto-lang":1,"on-proxy-fail":"fallback"})");
+  ASSERT_EQ(chown((tmp / "limited").c_str(), 65534, 65534) == 0 || geteuid() != 0, true);
+  setEnv("QUILLON_ENGINE_BIN", "/bin/true");
+  setEnv("QUILLON_ENGINE_KIND", std::nullopt);
+  Launch limited = launch({"--user-data-dir=" + tmp / "limited"}, {.oneProcess = true});
+  EXPECT_EQ(limited.status, 1);
+  EXPECT_EQ(limited.out,
+            "[quillon-launcher] Engine spawn failed: posix_spawn failed (errno 11): "
+            "Resource temporarily unavailable\n");
+  EXPECT_NE(readFile(tmp / "limited/.quillon-launcher-error.json").find("Process.run(curl) failed"),
+            std::string::npos);
 }
 
 }  // namespace

@@ -21,8 +21,8 @@ TEST(Summary, RowKeyColumnAndValueAreCutInUserPerceivedCharacters) {
   const std::string e = "e\u0301", flag = "\U0001F1E9\U0001F1EA", v33(33, '-');
   const std::tuple<std::string, std::string, size_t, std::string> cases[] = {
       {"abcdefghijklmnopqrstuvwxyz0123", "1", 28, "abcdefghijklmnopqrstuvwxyz0\u2026  1"},
-      {"k", v33 + "wxyz", 1, "k  " + v33 + "\u2026"},                // 37 characters
-      {"k", flag + v33 + "x" + e, 1, "k  " + flag + v33 + "x" + e},  // 36
+      {"k", flag + v33 + "xy" + e, 1, "k  " + flag + v33.substr(1) + "\u2026"},  // 37 characters
+      {"k", flag + v33 + "x" + e, 1, "k  " + flag + v33 + "x" + e},              // 36
       {e + e, "x", 3, e + e + "   x"},
       {flag + flag, "x", 2, flag + flag + "  x"},
   };

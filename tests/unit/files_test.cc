@@ -8,6 +8,7 @@
 
 #include "config/launch_config.h"
 #include "config/overlay.h"
+#include "launcher/engine_location.h"
 #include "platform/paths.h"
 #include "report/report_file.h"
 #include "report/result_report.h"
@@ -23,7 +24,7 @@ OverlayKeys overlayOf(std::string_view text) {
 }
 
 // In the (first) user data directory, else the per-user folder (an absolute XDG_CONFIG_HOME's,
-// HOME's, or the password database's home).
+// HOME's, or the password database's home); the engine a relative override names.
 TEST(Locations, UserDataDirElsePerUserFolder) {
   test::TempDir home;
   setenv("HOME", home.path().c_str(), 1);
@@ -33,7 +34,10 @@ TEST(Locations, UserDataDirElsePerUserFolder) {
   EXPECT_EQ(launchConfigPath(home.path()), home / "command-line.json");
   ASSERT_EQ(chdir(home.path().c_str()), 0);  // an empty one is the current directory
   EXPECT_EQ(launchConfigPath(std::string()), "command-line.json");
+  // A relative engine override is taken the way file URLs are, without dot segments.
+  EXPECT_EQ(locateEngine("./a/.././e", ""), home / "e");
   ASSERT_EQ(chdir("/"), 0);
+  EXPECT_EQ(locateEngine("../x/../../e", ""), "/e");
   setenv("XDG_CONFIG_HOME", (home / "xdg").c_str(), 1);
   EXPECT_EQ(launchConfigPath(std::nullopt), home / "xdg/Quillon/command-line.json");
   EXPECT_EQ(resultReportPath(std::string("rel")), "rel/.quillon-launcher-result.json");
@@ -75,7 +79,8 @@ TEST(LoadOverlay, UnusableFilesGiveDefaults) {
   const std::pair<std::string, bool> cases[] = {
       {valid + "}", true},
       {"\xEF\xBB\xBF" + valid + "}", true},
-      {valid + ",\"d\":" + std::string(200, '[') + std::string(200, ']') + "}", true},
+      {valid + ",\"d\":" + std::string(255, '[') + std::string(255, ']') + "}", true},  // 256 deep
+      {valid + ",\"d\":" + std::string(256, '[') + std::string(256, ']') + "}", false},
       {padded(kMaxJsonFileBytes), true},
       {padded(kMaxJsonFileBytes + 1), false},
       {"[" + valid + "}]", false},

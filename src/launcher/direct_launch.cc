@@ -17,10 +17,11 @@ void runProfileHygiene(const OverlayKeys& overlay, const std::optional<std::stri
     resetGranularStorage(*userDataDir, overlay.granularStorageReset);
 }
 
-std::vector<std::string> applyEngineKind(EngineKind kind, const OverlayKeys& overlay,
-                                         const ResolvedPersona& resolved, SwitchList& extra) {
-  if (kind != EngineKind::chromium) return {};
-  ChromiumPersona persona = chromiumPersona(overlay, resolved);
+std::vector<std::string> applyEngineKind(const LaunchInputs& in, const ResolvedPersona& resolved,
+                                         SwitchList& extra) {
+  if (in.engineKind != EngineKind::chromium) return {};
+  ChromiumPersona persona = chromiumPersona(in.overlay, resolved);
+  if (in.userDataDir) applyPersonaSettings(*in.userDataDir, persona.settings);
   extra.insert(extra.end(), persona.switches.begin(), persona.switches.end());
   return persona.environment;
 }
@@ -32,7 +33,7 @@ SwitchList webglSwitches(const LaunchInputs& in) {
 }
 
 void startEngine(const LaunchInputs& in, const ResolvedPersona& resolved, SwitchList extra) {
-  std::vector<std::string> environment = applyEngineKind(in.engineKind, in.overlay, resolved, extra);
+  std::vector<std::string> environment = applyEngineKind(in, resolved, extra);
   try {
     spawnEngine(in.engineBinary, in.passThroughArgs, extra, environment);
   } catch (const SpawnError& error) {

@@ -11,10 +11,11 @@ namespace quillon {
 // and no engine is running on it.
 void runProfileHygiene(const OverlayKeys& overlay, const std::optional<std::string>& userDataDir);
 
-// For a stock Chromium, appends the persona's Chromium switches to extra and
-// returns the engine's environment overrides; nothing for the product's engine.
-std::vector<std::string> applyEngineKind(EngineKind kind, const OverlayKeys& overlay,
-                                         const ResolvedPersona& resolved, SwitchList& extra);
+// For a stock Chromium, sets the persona's settings in the profile, appends
+// its Chromium switches to extra and returns the engine's environment
+// overrides; nothing for the product's engine.
+std::vector<std::string> applyEngineKind(const LaunchInputs& in, const ResolvedPersona& resolved,
+                                         SwitchList& extra);
 
 // The switches of the persona's WebGL profile, from the profiles file.
 SwitchList webglSwitches(const LaunchInputs& in);

@@ -7,6 +7,7 @@
 
 #include "engine/chromium_persona.h"
 #include "engine/hygiene.h"
+#include "engine/profile_preferences.h"
 #include "engine/spawn.h"
 #include "engine/switches.h"
 #include "engine/webgl_profile.h"
@@ -79,7 +80,11 @@ TEST(ChromiumPersona, FormsStockChromiumHonours) {
   const std::tuple<const char*, const char*, bool> proxies[] = {  // proxy, for Chromium, refused
       {"socks5://user:s3cret@h:1080", "socks5://h:1080", true}, {"socks4://user@h:1080", "socks4://h:1080", true},
       {"SOCKS5h://user:p/w@d@h:1080", "socks5://h:1080", true}, {"http://user:s3cret@h:3128", "http://h:3128", false},
-      {"h:3128", "h:3128", false}};
+      {"h:3128", "h:3128", false}, {"socks5://h:1080/", "socks5://h:1080", false},
+      {"http://[::1]:3128/p?q#f", "http://[::1]:3128", false}, {"socks5://h?q", "socks5://h", false},
+      {"socks5://u:p@/", "socks5://", true}, {"socks5://:1080", "socks5://:1080", true},
+      {"socks5://h:0", "socks5://h:0", true}, {"http://h:65536", "http://h:65536", true},
+      {"http://[::1", "http://[::1", true}, {"h:3128x", "h:3128x", true}};
   // clang-format on
   for (const auto& [proxy, chromium, refused] : proxies) {
     OverlayKeys o;
@@ -100,6 +105,53 @@ TEST(ChromiumPersona, FormsStockChromiumHonours) {
   EXPECT_EQ(engineEnvironment({"TZ=UTC", "TZX=1", "A=b", "TZ=again", "LANGUAGE=en"},
                               {"TZ=Asia/Tokyo", "LANGUAGE=fr_FR:fr", "bad"}),
             (Args{"TZX=1", "A=b", "TZ=Asia/Tokyo", "LANGUAGE=fr_FR:fr"}));
+}
+
+// One profile through a sequence of launches, with what Chromium writes during each session: a
+// launch takes back only the launcher's own values, and what the user chose stays.
+TEST(PersonaSettings, ALaunchTakesBackOnlyTheLaunchersOwnValues) {
+  auto shown = [](const Json& p) {
+    std::string out;
+    for (const char* at : {"/intl/accept_languages", "/intl/selected_languages",
+                           "/profile/default_content_setting_values/geolocation"})
+      out += (p.contains(Json::json_pointer(at)) ? p[Json::json_pointer(at)].dump() : "-") + " ";
+    return out;
+  };
+  const std::string user =
+      R"({"intl":{"accept_languages":"en-GB,en","selected_languages":"en-GB,en"},)"
+      R"("profile":{"default_content_setting_values":{"geolocation":1},"name":"P"},)"
+      R"("n":13441193075658014})";
+  // clang-format off
+  const std::tuple<const char*, const char*, bool, const char*, const char*> steps[] = {
+      // start, persona, Preferences changed, what the launch leaves, what the session then writes
+      {user.c_str(), R"("accept-language":"fr-FR","geo-lat":1)", true,
+       R"("en-GB,en" "en-GB,en" 2 )", R"({"intl":{"accept_languages":"fr-FR"}})"},
+      {nullptr, R"("lang":"de-DE","accept-language":"de-DE,de","auto-geo":1)", false,
+       R"("fr-FR" "en-GB,en" 2 )", R"({"intl":{"accept_languages":"de-DE,de","selected_languages":"de-DE,de,it"}})"},
+      {nullptr, "", true, R"("en-GB,en" "de-DE,de,it" 1 )", R"({"intl":{"accept_languages":"de-DE,de,it"}})"},
+      {nullptr, R"("geo-lng":1)", true, R"("de-DE,de,it" "de-DE,de,it" 2 )", "{}"},
+      {nullptr, R"("accept-language":"fr-FR")", true, R"("de-DE,de,it" "de-DE,de,it" 1 )", "{}"},
+      // then a start without the launcher copies its language into the chosen ones
+      {"{}", R"("accept-language":"fr-FR")", false, "- - - ", R"({"intl":{"accept_languages":"fr-FR","selected_languages":"fr-FR"}})"},
+      {nullptr, "", true, "- - - ", "{}"},
+      {R"({"profile":{"default_content_setting_values":2}})", R"("auto-geo":1)", false, "- - - ", "{}"}};
+  // clang-format on
+  Json preferences, record;
+  for (const auto& [start, persona, changed, left, session] : steps) {
+    if (start) preferences = *parseJson(start), record = Json::object();
+    EXPECT_EQ(
+        editPersonaSettings(preferences, record, chromiumPersona(overlayOf(persona), {}).settings),
+        changed)
+        << persona;
+    EXPECT_EQ(shown(preferences), left) << persona;
+    preferences.merge_patch(*parseJson(session));
+  }
+  EXPECT_EQ(record.dump(), "{}") << "nothing of the launcher's is left to take back";
+  preferences = *parseJson(user);
+  editPersonaSettings(preferences, record,
+                      chromiumPersona(overlayOf(R"("auto-geo":1)"), {}).settings);
+  editPersonaSettings(preferences, record, chromiumPersona({}, {}).settings);
+  EXPECT_EQ(preferences.dump(), user) << "every other member, in its place";
 }
 
 // Items of a used profile, relative to the user data directory.

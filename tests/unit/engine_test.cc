@@ -1,5 +1,6 @@
 // The launch decision, the extra switches, WebGL profiles, the Chromium forms of the persona
 // and the engine's environment, and profile hygiene.
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -152,6 +153,54 @@ TEST(PersonaSettings, ALaunchTakesBackOnlyTheLaunchersOwnValues) {
                       chromiumPersona(overlayOf(R"("auto-geo":1)"), {}).settings);
   editPersonaSettings(preferences, record, chromiumPersona({}, {}).settings);
   EXPECT_EQ(preferences.dump(), user) << "every other member, in its place";
+}
+
+// The files: replaced whole with their permissions, never under a running engine, through a
+// link or over a file that cannot be read.
+TEST(PersonaSettings, FilesReplacedWholeOnlyWhenSafe) {
+  test::TempDir udd;
+  const std::string preferences = udd / "Default/Preferences", record = udd / kPersonaRecordName;
+  const std::string original = R"({"b":1,"a":{"x":[1.5,"\u00e9"]}})";
+  auto mode = [](const std::string& path) {
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0 ? st.st_mode & 0777 : 0;
+  };
+  auto launch = [&udd](const char* persona) {
+    applyPersonaSettings(udd.path(), chromiumPersona(overlayOf(persona), {}).settings);
+  };
+  launch(R"("auto-geo":1)");
+  EXPECT_EQ(test::readFile(preferences),
+            R"({"profile":{"default_content_setting_values":{"geolocation":2}}})");
+  EXPECT_EQ(mode(preferences) | mode(record) << 9, 0600u | 0600u << 9) << "a new profile";
+  test::writeFile(preferences, original);
+  chmod(preferences.c_str(), 0640);
+  launch(R"("auto-geo":1)");
+  EXPECT_EQ(
+      test::readFile(preferences),
+      R"({"b":1,"a":{"x":[1.5,"é"]},"profile":{"default_content_setting_values":{"geolocation":2}}})");
+  EXPECT_EQ(mode(preferences), 0640u);
+
+  char host[256] = "";
+  gethostname(host, sizeof host - 1);
+  symlink((host + ("-" + std::to_string(getpid()))).c_str(), (udd / "SingletonLock").c_str());
+  launch("");
+  EXPECT_NE(test::readFile(preferences).find("geolocation"), std::string::npos) << "engine runs";
+  std::filesystem::remove(udd / "SingletonLock");
+  std::filesystem::rename(preferences, udd / "elsewhere");
+  std::filesystem::create_symlink(udd / "elsewhere", preferences);
+  launch("");
+  EXPECT_NE(test::readFile(udd / "elsewhere").find("geolocation"), std::string::npos) << "a link";
+  std::filesystem::remove(preferences);
+  test::writeFile(preferences, "{\"profile\":");
+  launch("");
+  EXPECT_EQ(test::readFile(preferences), "{\"profile\":") << "unreadable";
+  test::writeFile(preferences,
+                  R"({"profile":{"default_content_setting_values":{"geolocation":2}}})");
+  launch("");
+  EXPECT_EQ(test::readFile(preferences), R"({"profile":{"default_content_setting_values":{}}})");
+  EXPECT_FALSE(test::exists(record)) << "nothing left to take back";
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(udd / "Default"), {}), 1)
+      << "no temporary file left";
 }
 
 // Items of a used profile, relative to the user data directory.

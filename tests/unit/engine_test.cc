@@ -85,7 +85,7 @@ TEST(ChromiumPersona, FormsStockChromiumHonours) {
       {"http://[::1]:3128/p?q#f", "http://[::1]:3128", false}, {"socks5://h?q", "socks5://h", false},
       {"socks5://u:p@/", "socks5://", true}, {"socks5://:1080", "socks5://:1080", true},
       {"socks5://h:0", "socks5://h:0", true}, {"http://h:65536", "http://h:65536", true},
-      {"http://[::1", "http://[::1", true}, {"h:3128x", "h:3128x", true}};
+      {"http://[::1", "http://[::1", true}, {"http://[]:1", "http://[]:1", true}, {"http://[::1]3128", "http://[::1]3128", true}, {"h:3128x", "h:3128x", true}};
   // clang-format on
   for (const auto& [proxy, chromium, refused] : proxies) {
     OverlayKeys o;

@@ -1,6 +1,7 @@
 #include "engine/chromium_persona.h"
 
 #include <cctype>
+#include <charconv>
 
 #include "config/proxy_url.h"
 
@@ -29,6 +30,28 @@ bool allOf(std::string_view text, int (*test)(int)) {
 
 std::string_view firstTag(std::string_view list) {
   return trimmed(list.substr(0, list.find_first_of(",;")));
+}
+
+// The host and port of a proxy URL's host part: up to a path, query or fragment.
+std::string_view serverOf(std::string_view hostPart) {
+  return hostPart.substr(0, hostPart.find_first_of("/?#"));
+}
+
+// "host", "host:port", "[v6]" or "[v6]:port", with a port from 1 to 65535.
+bool hostAndPort(std::string_view server) {
+  size_t hostEnd = server.find(':');
+  if (server.starts_with('[')) {
+    hostEnd = server.find(']');
+    if (hostEnd == std::string_view::npos) return false;
+    ++hostEnd;
+  }
+  if (hostEnd == 0 || server.substr(0, hostEnd) == "[]") return false;
+  if (hostEnd >= server.size()) return true;
+  std::string_view port = server.substr(hostEnd + 1);
+  int number = 0;
+  std::from_chars(port.data(), port.data() + port.size(), number);
+  return server[hostEnd] == ':' && port.size() <= 5 && allOf(port, isdigit) && number >= 1 &&
+         number <= 65535;
 }
 
 }  // namespace
@@ -77,13 +100,18 @@ std::string chromiumProxyServer(std::string_view proxyServer) {
   ProxyUrl parts = splitProxyUrl(proxyServer);
   std::string scheme = lowered(parts.scheme);
   if (scheme == "socks5h") scheme = "socks5";
-  return scheme.empty() ? std::string(parts.hostPart) : scheme + "://" + std::string(parts.hostPart);
+  std::string server(serverOf(parts.hostPart));
+  return scheme.empty() ? server : scheme + "://" + server;
 }
 
 std::optional<std::string> chromiumRefusal(const OverlayKeys& overlay) {
   ProxyUrl parts = splitProxyUrl(overlay.proxyServer);
+  std::string server = chromiumProxyServer(overlay.proxyServer);
+  if (!overlay.proxyServer.empty() && !hostAndPort(serverOf(parts.hostPart)))
+    return "Chromium cannot use the proxy \"" + server +
+           "\" (no host, or no port from 1 to 65535); not started, as it could not browse";
   if (!lowered(parts.scheme).starts_with("socks") || !parts.userinfo) return std::nullopt;
-  return "Chromium cannot log in to the SOCKS proxy " + chromiumProxyServer(overlay.proxyServer) +
+  return "Chromium cannot log in to the SOCKS proxy " + server +
          " (it does no SOCKS authentication); not started, so that no traffic bypasses the proxy";
 }
 
@@ -98,12 +126,22 @@ ChromiumPersona chromiumPersona(const OverlayKeys& overlay, const ResolvedPerson
   ChromiumPersona persona;
   if (!overlay.proxyServer.empty())
     addSwitch(persona.switches, "proxy-server", chromiumProxyServer(overlay.proxyServer));
-  addSwitch(persona.switches, "accept-lang", plainLanguageList(acceptLanguage));
+  std::string languages = plainLanguageList(acceptLanguage);
+  addSwitch(persona.switches, "accept-lang", languages);
   if (overlay.webrtcNoLeak)
     persona.switches.push_back("--webrtc-ip-handling-policy=disable_non_proxied_udp");
   if (!timezone.empty()) persona.environment.push_back("TZ=" + timezone);
   std::string gettext = gettextLanguage(language);
   if (!gettext.empty()) persona.environment.push_back("LANGUAGE=" + gettext);
+
+  std::optional<Json> stated;
+  if (!languages.empty()) stated = languages;
+  persona.settings.push_back({"/intl/accept_languages", stated, false});
+  persona.settings.push_back({"/intl/selected_languages", stated, false});
+  std::optional<Json> blocked;  // Chromium's content setting "block"
+  if (overlay.autoGeo || overlay.geoLatSet || overlay.geoLngSet) blocked = 2;
+  persona.settings.push_back(
+      {"/profile/default_content_setting_values/geolocation", blocked, true});
   return persona;
 }
 

@@ -1,8 +1,9 @@
 // The persona in the forms a stock Chromium honours. The product's engine
 // reads its own switches and the launch configuration; a stock Chromium
 // ignores both, so with QUILLON_ENGINE_KIND=chromium the launcher also passes
-// the proxy, the languages and the WebRTC policy as Chromium switches and the
-// time zone and language through the engine's environment.
+// the proxy, the languages and the WebRTC policy as Chromium switches, the
+// time zone and language through the engine's environment, and settings that
+// Chromium keeps in the profile.
 #pragma once
 
 #include <optional>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "config/overlay.h"
+#include "engine/profile_preferences.h"
 #include "engine/switches.h"
 
 namespace quillon {
@@ -24,6 +26,10 @@ EngineKind engineKindFromName(const std::optional<std::string>& name);
 struct ChromiumPersona {
   SwitchList switches;                   // go after the product's switches
   std::vector<std::string> environment;  // "NAME=value", replacing the launcher's own
+  // Chromium keeps --accept-lang in the profile (and, on a later start without
+  // it, among the languages chosen in its settings); a persona that asks for
+  // geolocation, which stock Chromium cannot give, gets a denial for every site.
+  std::vector<PersonaSetting> settings;
 };
 
 // Stated values win over resolved ones; a value neither states nor resolves
@@ -31,8 +37,9 @@ struct ChromiumPersona {
 ChromiumPersona chromiumPersona(const OverlayKeys& overlay, const ResolvedPersona& resolved);
 
 // Why a stock Chromium must not be started on this persona, or none. Chromium
-// does no SOCKS authentication: started with such a proxy it could only fail
-// obscurely, so the launch is refused. The text never shows the credentials.
+// does no SOCKS authentication, and a proxy URL without a host leaves it
+// nothing to connect to: started so it could only fail obscurely, so the
+// launch is refused. The text never shows the credentials.
 std::optional<std::string> chromiumRefusal(const OverlayKeys& overlay);
 
 // An Accept-Language value as the list of tags Chromium's --accept-lang reads:
@@ -43,8 +50,10 @@ std::string plainLanguageList(std::string_view acceptLanguage);
 // "fr_FR:fr", "de" gives "de".
 std::string gettextLanguage(std::string_view languageTag);
 
-// The proxy URL without its user name and password; "socks5h" (names
-// resolved by the proxy) becomes "socks5", which Chromium always does so.
+// The proxy URL as Chromium's --proxy-server takes it: scheme, host and port
+// alone (no user name and password, no path, query or fragment, which make
+// Chromium drop the switch); "socks5h" (names resolved by the proxy) becomes
+// "socks5", which Chromium always does so.
 std::string chromiumProxyServer(std::string_view proxyServer);
 
 }  // namespace quillon

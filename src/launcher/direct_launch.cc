@@ -34,6 +34,10 @@ SwitchList webglSwitches(const LaunchInputs& in) {
 void startEngine(const LaunchInputs& in, const ResolvedPersona& resolved, SwitchList extra) {
   std::vector<std::string> environment =
       applyEngineKind(in.engineKind, in.overlay, resolved, extra);
+  // Only a launch touches the profile's settings; a preview of the command
+  // line never does.
+  if (in.engineKind == EngineKind::chromium && in.userDataDir)
+    applyPersonaSettings(*in.userDataDir, chromiumPersona(in.overlay, resolved).settings);
   try {
     spawnEngine(in.engineBinary, in.passThroughArgs, extra, environment);
   } catch (const SpawnError& error) {

@@ -11,11 +11,16 @@ FLAGS = """--headless=new --no-sandbox --remote-debugging-port=0 --disable-gpu -
   --disable-sync --disable-background-networking --disable-component-update --password-store=basic
   --proxy-bypass-list=<-loopback> --use-fake-device-for-media-stream --use-fake-ui-for-media-stream
   """.split() + ["--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1"]
-# The time zone in the page and in a Worker, the languages, the cookies and the local storage.
-PAGE = """(async (zone = () => Intl.DateTimeFormat().resolvedOptions().timeZone) => [zone(),
+# The time zone, Intl locale and a number in the page and in a Worker, the languages, the cookies
+# and the local storage.
+PAGE = """(async (zone = () => [Intl.DateTimeFormat().resolvedOptions().timeZone,
+  Intl.DateTimeFormat().resolvedOptions().locale, (1234.5).toLocaleString()]) => [zone(),
   navigator.languages, await new Promise(resolve => new Worker(URL.createObjectURL(new Blob(
     [`postMessage((${zone})())`]))).onmessage = e => resolve(e.data)), document.cookie,
   localStorage.seed])()"""
+# The geolocation permission as the profile sets it, and getCurrentPosition's error code.
+GEO = """(async () => [(await navigator.permissions.query({name: 'geolocation'})).state,
+  await new Promise(r => navigator.geolocation.getCurrentPosition(r, e => r(e.code), {timeout: 3e3}))])()"""
 # The offer once gathering ends; Chromium shows host addresses only while a microphone is open.
 WEBRTC = """(async (pc = new RTCPeerConnection()) => {
   await navigator.mediaDevices.getUserMedia({audio: true});
@@ -128,12 +133,14 @@ def main():
     threading.Thread(target=server.serve_forever, daemon=True).start()
     site = "http://127.0.0.1:%d" % server.server_address[1]
     socks = "127.0.0.1:" + os.environ["QUILLON_TEST_PROXY_PORT"]
-    stated = {"proxy-server": "socks5h://" + socks, "timezone-override": "Asia/Tokyo",
+    stated = {"proxy-server": "socks5h://" + socks + "/", "timezone-override": "Asia/Tokyo",
+              "geo-lat": 48.85, "geo-lng": 2.35,
               "lang": "fr-FR", "accept-language": "fr-FR,fr;q=0.9", "webrtc-no-leak": True}
     discovered = {"proxy-server": "socks5://" + socks, "auto-timezone": True, "auto-lang": True,
                   "start-page": site + "/start",  # hygiene: tabs, cookies and local storage
                   "granular-storage-reset": {"cookies": True, "local_storage": True}}
-    tokyo = ["Asia/Tokyo", ["fr-FR", "fr"], "Asia/Tokyo", "seed=1", "kept"]
+    tokyo_fr = ["Asia/Tokyo", "fr", "1\u202f234,5"]
+    tokyo = [tokyo_fr, ["fr-FR", "fr"], tokyo_fr, "seed=1", "kept"]
     with tempfile.TemporaryDirectory(prefix="quillon-", ignore_cleanup_errors=True) as profile:
         with browser(profile, stated) as devtools:  # stated values, direct path; a session to keep
             devtools.call("Target.createTarget", {"url": site + "/seed"})
@@ -142,7 +149,8 @@ def main():
                                     "localStorage.seed = 'kept'")
             environ = pathlib.Path("/proc/%d/environ" % min(browser_pids(profile))).read_bytes()
             seen = devtools.evaluate(page, PAGE), re.findall(rb"LANGUAGE=[^\0]*", environ)
-            assert seen == (tokyo, [b"LANGUAGE=fr_FR:fr"]), seen
+            seen += (devtools.evaluate(page, GEO),)  # denied at once, not left to time out
+            assert seen == (tokyo, [b"LANGUAGE=fr_FR:fr"], ["denied", 1]), seen
             sdp = devtools.evaluate(page, WEBRTC)
             assert HOST_ADDRESS not in sdp and " typ host" not in sdp, sdp
 
@@ -153,9 +161,16 @@ def main():
         with browser(profile, discovered, "--restore-last-session") as devtools:
             page = loaded(devtools, site + "/start")
             time.sleep(1)  # a restored tab would have appeared by now
-            state = [p["url"] for p in devtools.pages()], devtools.evaluate(page, PAGE)
-            assert state == ([site + "/start"], ["Europe/Berlin", ["de-DE", "de", "en"],
-                                                 "Europe/Berlin", "", None]), state
+            state = ([p["url"] for p in devtools.pages()], devtools.evaluate(page, PAGE),
+                     devtools.evaluate(page, GEO)[0])
+            berlin = ["Europe/Berlin", "de", "1.234,5"]
+            assert state == ([site + "/start"], [berlin, ["de-DE", "de", "en"], berlin, "", None],
+                             "prompt"), state
+
+        plain = {"proxy-server": "socks5://" + socks, "start-page": site + "/plain"}
+        with browser(profile, plain) as devtools:  # no persona's language is left in the profile
+            languages = devtools.evaluate(loaded(devtools, site + "/plain"), "navigator.languages")
+            assert languages == ["en-US", "en"], languages
     assert Site.peers == {"127.0.0.2"}, "site not loaded, or not only by proxy: %s" % Site.peers
     return 0
 

@@ -1,5 +1,6 @@
 // The launch decision, the extra switches, WebGL profiles, the Chromium forms of the persona
 // and the engine's environment, and profile hygiene.
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -7,6 +8,7 @@
 
 #include "engine/chromium_persona.h"
 #include "engine/hygiene.h"
+#include "engine/profile_preferences.h"
 #include "engine/spawn.h"
 #include "engine/switches.h"
 #include "engine/webgl_profile.h"
@@ -79,7 +81,11 @@ TEST(ChromiumPersona, FormsStockChromiumHonours) {
   const std::tuple<const char*, const char*, bool> proxies[] = {  // proxy, for Chromium, refused
       {"socks5://user:s3cret@h:1080", "socks5://h:1080", true}, {"socks4://user@h:1080", "socks4://h:1080", true},
       {"SOCKS5h://user:p/w@d@h:1080", "socks5://h:1080", true}, {"http://user:s3cret@h:3128", "http://h:3128", false},
-      {"h:3128", "h:3128", false}};
+      {"h:3128", "h:3128", false}, {"socks5://h:1080/", "socks5://h:1080", false},
+      {"http://[::1]:3128/p?q#f", "http://[::1]:3128", false}, {"socks5://h?q", "socks5://h", false},
+      {"socks5://u:p@/", "socks5://", true}, {"socks5://:1080", "socks5://:1080", true},
+      {"socks5://h:0", "socks5://h:0", true}, {"http://h:65536", "http://h:65536", true},
+      {"http://[::1", "http://[::1", true}, {"http://[]:1", "http://[]:1", true}, {"http://[::1]3128", "http://[::1]3128", true}, {"h:3128x", "h:3128x", true}};
   // clang-format on
   for (const auto& [proxy, chromium, refused] : proxies) {
     OverlayKeys o;
@@ -100,6 +106,101 @@ TEST(ChromiumPersona, FormsStockChromiumHonours) {
   EXPECT_EQ(engineEnvironment({"TZ=UTC", "TZX=1", "A=b", "TZ=again", "LANGUAGE=en"},
                               {"TZ=Asia/Tokyo", "LANGUAGE=fr_FR:fr", "bad"}),
             (Args{"TZX=1", "A=b", "TZ=Asia/Tokyo", "LANGUAGE=fr_FR:fr"}));
+}
+
+// One profile through a sequence of launches, with what Chromium writes during each session: a
+// launch takes back only the launcher's own values, and what the user chose stays.
+TEST(PersonaSettings, ALaunchTakesBackOnlyTheLaunchersOwnValues) {
+  auto shown = [](const Json& p) {
+    std::string out;
+    for (const char* at : {"/intl/accept_languages", "/intl/selected_languages",
+                           "/profile/default_content_setting_values/geolocation"})
+      out += (p.contains(Json::json_pointer(at)) ? p[Json::json_pointer(at)].dump() : "-") + " ";
+    return out;
+  };
+  const std::string user =
+      R"({"intl":{"accept_languages":"en-GB,en","selected_languages":"en-GB,en"},)"
+      R"("profile":{"default_content_setting_values":{"geolocation":1},"name":"P"},)"
+      R"("n":13441193075658014})";
+  // clang-format off
+  const std::tuple<const char*, const char*, bool, const char*, const char*> steps[] = {
+      // start, persona, Preferences changed, what the launch leaves, what the session then writes
+      {user.c_str(), R"("accept-language":"fr-FR","geo-lat":1)", true,
+       R"("en-GB,en" "en-GB,en" 2 )", R"({"intl":{"accept_languages":"fr-FR"}})"},
+      {nullptr, R"("lang":"de-DE","accept-language":"de-DE,de","auto-geo":1)", false,
+       R"("fr-FR" "en-GB,en" 2 )", R"({"intl":{"accept_languages":"de-DE,de","selected_languages":"de-DE,de,it"}})"},
+      {nullptr, "", true, R"("en-GB,en" "de-DE,de,it" 1 )", R"({"intl":{"accept_languages":"de-DE,de,it"}})"},
+      {nullptr, R"("geo-lng":1)", true, R"("de-DE,de,it" "de-DE,de,it" 2 )", "{}"},
+      {nullptr, R"("accept-language":"fr-FR")", true, R"("de-DE,de,it" "de-DE,de,it" 1 )", "{}"},
+      // then a start without the launcher copies its language into the chosen ones
+      {"{}", R"("accept-language":"fr-FR")", false, "- - - ", R"({"intl":{"accept_languages":"fr-FR","selected_languages":"fr-FR"}})"},
+      {nullptr, "", true, "- - - ", "{}"},
+      {R"({"profile":{"default_content_setting_values":2}})", R"("auto-geo":1)", false, "- - - ", "{}"}};
+  // clang-format on
+  Json preferences, record;
+  for (const auto& [start, persona, changed, left, session] : steps) {
+    if (start) preferences = *parseJson(start), record = Json::object();
+    EXPECT_EQ(
+        editPersonaSettings(preferences, record, chromiumPersona(overlayOf(persona), {}).settings),
+        changed)
+        << persona;
+    EXPECT_EQ(shown(preferences), left) << persona;
+    preferences.merge_patch(*parseJson(session));
+  }
+  EXPECT_EQ(record.dump(), "{}") << "nothing of the launcher's is left to take back";
+  preferences = *parseJson(user);
+  editPersonaSettings(preferences, record,
+                      chromiumPersona(overlayOf(R"("auto-geo":1)"), {}).settings);
+  editPersonaSettings(preferences, record, chromiumPersona({}, {}).settings);
+  EXPECT_EQ(preferences.dump(), user) << "every other member, in its place";
+}
+
+// The files: replaced whole with their permissions, never under a running engine, through a
+// link or over a file that cannot be read.
+TEST(PersonaSettings, FilesReplacedWholeOnlyWhenSafe) {
+  test::TempDir udd;
+  const std::string preferences = udd / "Default/Preferences", record = udd / kPersonaRecordName;
+  const std::string original = R"({"b":1,"a":{"x":[1.5,"\u00e9"]}})";
+  auto mode = [](const std::string& path) {
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0 ? st.st_mode & 0777 : 0;
+  };
+  auto launch = [&udd](const char* persona) {
+    applyPersonaSettings(udd.path(), chromiumPersona(overlayOf(persona), {}).settings);
+  };
+  launch(R"("auto-geo":1)");
+  EXPECT_EQ(test::readFile(preferences),
+            R"({"profile":{"default_content_setting_values":{"geolocation":2}}})");
+  EXPECT_EQ(mode(preferences) | mode(record) << 9, 0600u | 0600u << 9) << "a new profile";
+  test::writeFile(preferences, original);
+  chmod(preferences.c_str(), 0640);
+  launch(R"("auto-geo":1)");
+  EXPECT_EQ(
+      test::readFile(preferences),
+      R"({"b":1,"a":{"x":[1.5,"é"]},"profile":{"default_content_setting_values":{"geolocation":2}}})");
+  EXPECT_EQ(mode(preferences), 0640u);
+
+  char host[256] = "";
+  gethostname(host, sizeof host - 1);
+  symlink((host + ("-" + std::to_string(getpid()))).c_str(), (udd / "SingletonLock").c_str());
+  launch("");
+  EXPECT_NE(test::readFile(preferences).find("geolocation"), std::string::npos) << "engine runs";
+  std::filesystem::remove(udd / "SingletonLock");
+  std::filesystem::rename(preferences, udd / "elsewhere");
+  std::filesystem::create_symlink(udd / "elsewhere", preferences);
+  launch("");
+  EXPECT_NE(test::readFile(udd / "elsewhere").find("geolocation"), std::string::npos) << "a link";
+  std::filesystem::remove(preferences);
+  test::writeFile(preferences, "{\"profile\":");
+  launch("");
+  EXPECT_EQ(test::readFile(preferences), "{\"profile\":") << "unreadable";
+  test::writeFile(preferences,
+                  R"({"profile":{"default_content_setting_values":{"geolocation":2}}})");
+  launch("");
+  EXPECT_EQ(test::readFile(preferences), R"({"profile":{"default_content_setting_values":{}}})");
+  EXPECT_FALSE(test::exists(record)) << "nothing left to take back";
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(udd / "Default"), {}), 1)
+      << "no temporary file left";
 }
 
 // Items of a used profile, relative to the user data directory.

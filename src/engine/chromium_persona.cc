@@ -3,6 +3,7 @@
 #include <cctype>
 
 #include "config/proxy_url.h"
+#include "relay/relay_settings.h"
 
 namespace quillon {
 
@@ -77,14 +78,16 @@ std::string chromiumProxyServer(std::string_view proxyServer) {
   ProxyUrl parts = splitProxyUrl(proxyServer);
   std::string scheme = lowered(parts.scheme);
   if (scheme == "socks5h") scheme = "socks5";
-  return scheme.empty() ? std::string(parts.hostPart) : scheme + "://" + std::string(parts.hostPart);
+  return scheme.empty() ? std::string(parts.hostPart)
+                        : scheme + "://" + std::string(parts.hostPart);
 }
 
 std::optional<std::string> chromiumRefusal(const OverlayKeys& overlay) {
-  ProxyUrl parts = splitProxyUrl(overlay.proxyServer);
-  if (!lowered(parts.scheme).starts_with("socks") || !parts.userinfo) return std::nullopt;
-  return "Chromium cannot log in to the SOCKS proxy " + chromiumProxyServer(overlay.proxyServer) +
-         " (it does no SOCKS authentication); not started, so that no traffic bypasses the proxy";
+  if (!proxyHasLogin(overlay.proxyServer) || relaySettingsFor(overlay.proxyServer))
+    return std::nullopt;
+  return "Chromium cannot log in to the proxy " + chromiumProxyServer(overlay.proxyServer) +
+         " (the launcher's relay logs in only to socks5, socks5h and http proxies); not started, "
+         "so that no traffic bypasses the proxy";
 }
 
 ChromiumPersona chromiumPersona(const OverlayKeys& overlay, const ResolvedPersona& resolved) {

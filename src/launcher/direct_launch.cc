@@ -5,6 +5,7 @@
 #include "engine/hygiene.h"
 #include "engine/spawn.h"
 #include "engine/webgl_profile.h"
+#include "launcher/engine_relay.h"
 #include "launcher/fatal.h"
 #include "report/result_report.h"
 
@@ -32,9 +33,12 @@ SwitchList webglSwitches(const LaunchInputs& in) {
 }
 
 void startEngine(const LaunchInputs& in, const ResolvedPersona& resolved, SwitchList extra) {
-  std::vector<std::string> environment = applyEngineKind(in.engineKind, in.overlay, resolved, extra);
+  std::vector<std::string> environment =
+      applyEngineKind(in.engineKind, in.overlay, resolved, extra);
+  std::optional<RelayStart> relay = startEngineRelay(in, extra);
   try {
-    spawnEngine(in.engineBinary, in.passThroughArgs, extra, environment);
+    int pid = spawnEngine(in.engineBinary, in.passThroughArgs, extra, environment);
+    if (relay) handEngineToRelay(*relay, pid);
   } catch (const SpawnError& error) {
     fatalLaunchError(fatalMessage(error));
   }

@@ -43,7 +43,7 @@ socks5::Read readConnectAnswer(std::string_view bytes) {
   socks5::Reply reply = socks5::kGeneralFailure;
   if (status / 100 == 2)
     reply = socks5::kSucceeded;
-  else if (status == 403 || status == 407)
+  else if (status == 401 || status == 403 || status == 407)
     reply = socks5::kNotAllowed;
   else if (status == 404 || (status >= 502 && status <= 504))
     reply = socks5::kHostUnreachable;

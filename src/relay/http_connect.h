@@ -19,9 +19,9 @@ std::string connectRequest(std::string_view authority, std::string_view user,
 
 // The proxy's answer head up to its empty line: done when whole (used is its
 // length; bytes after it already belong to the tunnel), with kSucceeded for
-// a 2xx status, kNotAllowed for 403 and 407, kHostUnreachable for 404, 502,
-// 503 and 504, kGeneralFailure for the rest; malformed when it is no HTTP
-// status line or longer than kMaxAnswerHead.
+// a 2xx status, kNotAllowed for 401 (tinyproxy's), 403 and 407,
+// kHostUnreachable for 404, 502, 503 and 504, kGeneralFailure for the rest;
+// malformed when it is no HTTP status line or longer than kMaxAnswerHead.
 socks5::Read readConnectAnswer(std::string_view bytes);
 
 std::string base64(std::string_view bytes);

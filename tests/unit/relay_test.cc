@@ -1,7 +1,12 @@
 // The relay's exchanges over bytes: SOCKS5 toward the browser and toward the
 // proxy, HTTP CONNECT, and the settings taken from the proxy URL.
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
+#include "platform/socket_owner.h"
 #include "relay/http_connect.h"
 #include "relay/relay_settings.h"
 #include "relay/socks5.h"
@@ -133,6 +138,24 @@ TEST(RelaySettings, FromProxyUrlAndThroughTheHandOver) {
     EXPECT_FALSE(decodeRelaySettings(message.substr(0, message.size() - 1))) << url;
   }
   EXPECT_TRUE(relaySettingsFor("http://u:" + longPassword + "@h:1")) << "only SOCKS5 caps a login";
+}
+
+// The owner of a loopback peer, through sock_diag and through the fallback's table rows.
+TEST(SocketOwner, BothLookupsNameThisUser) {
+  int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(listen(listener, 1), 0);
+  getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+  int client = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_EQ(connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  int accepted = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+  EXPECT_EQ(loopbackPeerOwner(accepted), geteuid());
+  EXPECT_EQ(loopbackPeerOwnerFromProcTable(accepted), geteuid());
+  for (int fd : {accepted, client, listener}) close(fd);
 }
 
 }  // namespace

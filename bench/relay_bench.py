@@ -4,7 +4,7 @@ one bulk transfer, the connect latency the relay adds, the relay's memory with 5
 and the launcher's own wall time with the relay against without it.
 Usage: relay_bench.py LAUNCHER NULL_ENGINE [MIB] [RUNS]"""
 
-import os, pathlib, socket, statistics, subprocess, sys, tempfile, threading, time
+import contextlib, os, pathlib, socket, statistics, subprocess, sys, tempfile, threading, time
 
 LAUNCHER, NULL_ENGINE = sys.argv[1], sys.argv[2]
 MIB = int(sys.argv[3]) if len(sys.argv) > 3 else 256
@@ -73,7 +73,8 @@ def relay(work, proxy_port):
     """The launcher started with a persona whose proxy is microsocks with the login, and an
     engine that lingers: the relay's port and pid."""
     engine = pathlib.Path(work, "engine")
-    engine.write_text('#!/bin/sh\nfor a; do echo "$a"; done >"%s/args"\nexec sleep 600\n' % work)
+    engine.write_text('#!/bin/sh\necho $$ >"%s/pid"\nfor a; do echo "$a"; done >"%s/args"\n'
+                      'exec sleep 600\n' % (work, work))
     engine.chmod(0o755)
     profile = pathlib.Path(work, "profile")
     profile.mkdir(exist_ok=True)
@@ -143,7 +144,8 @@ def main():
             os.kill(pid, 15)
         finally:
             proxy.kill()
-            subprocess.run(["pkill", "-f", work + "/engine"])  # the lingering engine of this run
+            with contextlib.suppress(OSError, ValueError):  # the lingering engine of this run
+                os.kill(int(pathlib.Path(work, "pid").read_text()), 9)
         # The launcher's wall time: a proxy with a login (relay) against one without.
         walls = {}
         for name, proxy_url in (("relay", "socks5://u:p@127.0.0.1:9"), ("plain", "socks5://127.0.0.1:9")):

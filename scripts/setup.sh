@@ -14,7 +14,7 @@ build_packages=(cmake make g++ nlohmann-json3-dev qt6-base-dev libxcb1-dev pkg-c
 desktop_packages=(qt6-qpa-plugins fonts-dejavu-core fonts-symbola)
 # The demo's and the real-browser test's engine, with the locales' resource packs.
 browser_packages=(chromium chromium-l10n)
-test_packages=(libgtest-dev curl microsocks openssl python3 iproute2 util-linux mount procps
+test_packages=(libgtest-dev curl microsocks tinyproxy openssl python3 iproute2 util-linux mount procps
                clang libclang-rt-14-dev dpkg-dev file xvfb xauth)
 
 install_missing() {

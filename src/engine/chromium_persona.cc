@@ -4,6 +4,7 @@
 #include <charconv>
 
 #include "config/proxy_url.h"
+#include "relay/relay_settings.h"
 
 namespace quillon {
 
@@ -110,9 +111,11 @@ std::optional<std::string> chromiumRefusal(const OverlayKeys& overlay) {
   if (!overlay.proxyServer.empty() && !hostAndPort(serverOf(parts.hostPart)))
     return "Chromium cannot use the proxy \"" + server +
            "\" (no host, or no port from 1 to 65535); not started, as it could not browse";
-  if (!lowered(parts.scheme).starts_with("socks") || !parts.userinfo) return std::nullopt;
-  return "Chromium cannot log in to the SOCKS proxy " + server +
-         " (it does no SOCKS authentication); not started, so that no traffic bypasses the proxy";
+  if (!proxyHasLogin(overlay.proxyServer) || relaySettingsFor(overlay.proxyServer))
+    return std::nullopt;
+  return "Chromium cannot log in to the proxy " + server +
+         " (the launcher's relay logs in only to socks5, socks5h and http proxies); not started, "
+         "so that no traffic bypasses the proxy";
 }
 
 ChromiumPersona chromiumPersona(const OverlayKeys& overlay, const ResolvedPersona& resolved) {

@@ -36,10 +36,12 @@ struct ChromiumPersona {
 // adds nothing.
 ChromiumPersona chromiumPersona(const OverlayKeys& overlay, const ResolvedPersona& resolved);
 
-// Why a stock Chromium must not be started on this persona, or none. Chromium
-// does no SOCKS authentication, and a proxy URL without a host leaves it
-// nothing to connect to: started so it could only fail obscurely, so the
-// launch is refused. The text never shows the credentials.
+// Why a stock Chromium must not be started on this persona, or none: a proxy
+// URL without a host leaves it nothing to connect to, and a proxy login that
+// the launcher's relay cannot carry for it (Chromium itself does no SOCKS
+// authentication and asks for an HTTP login in a dialog), such as one for
+// https://. Started so, it could only fail obscurely. The text never shows
+// the credentials.
 std::optional<std::string> chromiumRefusal(const OverlayKeys& overlay);
 
 // An Accept-Language value as the list of tags Chromium's --accept-lang reads:

@@ -89,9 +89,9 @@ std::vector<std::string> engineEnvironment(std::vector<std::string> base,
   return base;
 }
 
-void spawnEngine(const std::string& enginePath, const std::vector<std::string>& launcherArgs,
-                 const std::vector<std::string>& extraSwitches,
-                 const std::vector<std::string>& environmentOverrides) {
+int spawnEngine(const std::string& enginePath, const std::vector<std::string>& launcherArgs,
+                const std::vector<std::string>& extraSwitches,
+                const std::vector<std::string>& environmentOverrides) {
   if (!isExecutableFile(enginePath)) throw SpawnError::engineMissing(enginePath);
 
   std::vector<std::string> args = engineArguments(enginePath, launcherArgs, extraSwitches);
@@ -106,6 +106,7 @@ void spawnEngine(const std::string& enginePath, const std::vector<std::string>& 
   int code = posix_spawn(&pid, enginePath.c_str(), nullptr, &attributes, argv.data(), envp.data());
   posix_spawnattr_destroy(&attributes);
   if (code != 0) throw SpawnError::posixSpawn(code);
+  return pid;
 }
 
 }  // namespace quillon

@@ -47,9 +47,10 @@ std::vector<std::string> engineArguments(const std::string& enginePath,
 std::vector<std::string> engineEnvironment(std::vector<std::string> base,
                                            const std::vector<std::string>& overrides);
 
-// Spawns the engine and returns at once; throws SpawnError on failure.
-void spawnEngine(const std::string& enginePath, const std::vector<std::string>& launcherArgs,
-                 const std::vector<std::string>& extraSwitches,
-                 const std::vector<std::string>& environmentOverrides = {});
+// Spawns the engine and returns its process id at once; throws SpawnError on
+// failure.
+int spawnEngine(const std::string& enginePath, const std::vector<std::string>& launcherArgs,
+                const std::vector<std::string>& extraSwitches,
+                const std::vector<std::string>& environmentOverrides = {});
 
 }  // namespace quillon

@@ -5,6 +5,7 @@
 #include "engine/hygiene.h"
 #include "engine/spawn.h"
 #include "engine/webgl_profile.h"
+#include "launcher/engine_relay.h"
 #include "launcher/fatal.h"
 #include "report/result_report.h"
 
@@ -38,8 +39,10 @@ void startEngine(const LaunchInputs& in, const ResolvedPersona& resolved, Switch
   // line never does.
   if (in.engineKind == EngineKind::chromium && in.userDataDir)
     applyPersonaSettings(*in.userDataDir, chromiumPersona(in.overlay, resolved).settings);
+  std::optional<RelayStart> relay = startEngineRelay(in, extra);
   try {
-    spawnEngine(in.engineBinary, in.passThroughArgs, extra, environment);
+    int pid = spawnEngine(in.engineBinary, in.passThroughArgs, extra, environment);
+    if (relay) handEngineToRelay(*relay, pid);
   } catch (const SpawnError& error) {
     fatalLaunchError(fatalMessage(error));
   }

@@ -1,6 +1,7 @@
 #include "platform/process_info.h"
 
 #include <signal.h>
+#include <sys/syscall.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
@@ -56,6 +57,12 @@ std::string hostName() {
 bool processExists(long pid) {
   if (pid <= 0 || static_cast<pid_t>(pid) != pid) return false;
   return kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+}
+
+int openProcessHandle(long pid) {
+  if (pid <= 0 || static_cast<pid_t>(pid) != pid) return -1;
+  // pidfd descriptors are close-on-exec from the start.
+  return static_cast<int>(syscall(SYS_pidfd_open, static_cast<pid_t>(pid), 0));
 }
 
 }  // namespace quillon

@@ -32,4 +32,9 @@ std::string hostName();
 // A process with this id exists (possibly owned by another user).
 bool processExists(long pid);
 
+// A descriptor (close-on-exec) that becomes readable when the process ends,
+// or -1 when there is no such process. Opened for a child that has not been
+// waited for, it stands for that child even after it has ended.
+int openProcessHandle(long pid);
+
 }  // namespace quillon

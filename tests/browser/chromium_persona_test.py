@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 """The built LAUNCHER with QUILLON_ENGINE_KIND=chromium before Debian's Chromium, checked in the
-page over DevTools, in with_test_network.sh's network (its microsocks connects from 127.0.0.2)."""
+page over DevTools, in with_test_network.sh's network (its microsocks connects from 127.0.0.2),
+and through the launcher's relay to microsocks and to tinyproxy, both with a login."""
 
 import contextlib, http.server, json, os, pathlib, socket, subprocess, sys, tempfile, threading
 import re, time
@@ -38,10 +39,11 @@ def wait_for(test, what, seconds=15):
 
 
 class Site(http.server.BaseHTTPRequestHandler):
-    peers = set()  # who asked; the request log on standard error shows for what
+    peers, paths = set(), []  # who asked, and for what
 
     def do_GET(self):
         self.peers.add(self.client_address[0])
+        self.paths.append(self.path)
         self.send_response(200)
         self.end_headers()
         self.wfile.write(b"<title>quillon</title>")
@@ -99,7 +101,8 @@ def browser(profile, persona, *args):
     port_file, log = pathlib.Path(profile, "DevToolsActivePort"), pathlib.Path(profile, "log")
     pathlib.Path(profile, "command-line.json").write_text(json.dumps(persona))
     port_file.unlink(missing_ok=True)
-    env = dict(os.environ, QUILLON_ENGINE_BIN=ENGINE, QUILLON_ENGINE_KIND="chromium", TZ="UTC",
+    password = os.environ["QUILLON_TEST_PROXY_PASSWORD"]  # so that none reaches the browser by us
+    env = dict({k: v for k, v in os.environ.items() if password not in v}, QUILLON_ENGINE_BIN=ENGINE, QUILLON_ENGINE_KIND="chromium", TZ="UTC",
                LANGUAGE="en_US:en")
     try:
         with open(log, "w") as out:  # a file: the browser inherits it and would hold a pipe open
@@ -115,6 +118,44 @@ def browser(profile, persona, *args):
         groups = ["-%d" % pid for pid in browser_pids(profile)]  # the browser leads one of them all
         subprocess.run(["kill", "-KILL", "--", *groups], capture_output=True)
         wait_for(lambda: not browser_pids(profile), "the killed browser to exit", 10)
+
+
+def relay_of(profile):
+    """The relay's pid: the holder of the listening socket the browser's proxy switch names."""
+    switch = next(a for a in pathlib.Path("/proc/%d/cmdline" % min(browser_pids(profile)))
+                  .read_bytes().split(b"\0") if a.startswith(b"--proxy-server="))
+    row = "0100007F:%04X" % int(switch.rsplit(b":", 1)[1])
+    inode = next(r.split()[9] for r in pathlib.Path("/proc/net/tcp").read_text().splitlines()
+                 if r.split()[1] == row and r.split()[3] == "0A")
+    for fd in pathlib.Path("/proc").glob("[0-9]*/fd/*"):
+        with contextlib.suppress(OSError):
+            if os.readlink(fd) == "socket:[%s]" % inode:
+                return int(fd.parent.parent.name)
+
+
+def left_behind(sessions):
+    """cmdline and environ of every process in those sessions (the browser's, the relay's)."""
+    for proc in pathlib.Path("/proc").glob("[0-9]*"):
+        with contextlib.suppress(OSError):
+            if os.getsid(int(proc.name)) in sessions:
+                yield (proc / "cmdline").read_bytes() + (proc / "environ").read_bytes()
+
+
+def fetched(devtools, url):  # from a blank page: "loaded", or "failed" when it cannot load
+    page = wait_for(devtools.pages, "a page")[0]
+    return devtools.evaluate(page, "fetch(%s, {mode: 'no-cors'}).then(() => 'loaded', "
+                                   "() => 'failed')" % json.dumps(url))
+
+
+def relayed(profile, site, proxy, password):
+    """A page through the relay and that proxy; then the relay ends with the browser."""
+    with browser(profile, {"proxy-server": proxy, "start-page": "about:blank"}) as devtools:
+        relay = relay_of(profile)
+        sessions = {os.getsid(relay), os.getsid(min(browser_pids(profile)))}
+        assert not [p for p in left_behind(sessions) if password.encode() in p]
+        outcome = fetched(devtools, site + "/relayed")
+    wait_for(lambda: not os.path.exists("/proc/%d" % relay), "the relay to end", 10)
+    return outcome
 
 
 def loaded(devtools, url):
@@ -171,6 +212,24 @@ def main():
         with browser(profile, plain) as devtools:  # no persona's language is left in the profile
             languages = devtools.evaluate(loaded(devtools, site + "/plain"), "navigator.languages")
             assert languages == ["en-US", "en"], languages
+        # Through the relay: microsocks and tinyproxy with the login, then a wrong password.
+        user, password = os.environ["QUILLON_TEST_PROXY_USER"], os.environ["QUILLON_TEST_PROXY_PASSWORD"]
+        tinyproxy = pathlib.Path(profile, "tinyproxy.conf")
+        tinyproxy.write_text("Port 3128\nListen 127.0.0.1\nBind 127.0.0.2\nBasicAuth %s %s\n"
+                             "MaxClients 20\nLogLevel Critical\n" % (user, password))
+        http_proxy = subprocess.Popen(["tinyproxy", "-d", "-c", str(tinyproxy)],
+                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            wait_for(lambda: socket.socket().connect_ex(("127.0.0.1", 3128)) == 0, "tinyproxy")
+            auth = "127.0.0.1:" + os.environ["QUILLON_TEST_AUTH_PROXY_PORT"]
+            for proxy, outcome in (("socks5://%s:%s@%s" % (user, password, auth), "loaded"),
+                                   ("http://%s:%s@127.0.0.1:3128" % (user, password), "loaded"),
+                                   ("socks5://%s:wrong@%s" % (user, auth), "failed")):
+                assert relayed(profile, site, proxy, password) == outcome, proxy
+        finally:
+            http_proxy.kill()
+            http_proxy.wait()
+        assert Site.paths.count("/relayed") == 2, Site.paths
     assert Site.peers == {"127.0.0.2"}, "site not loaded, or not only by proxy: %s" % Site.peers
     return 0
 

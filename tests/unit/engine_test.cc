@@ -78,9 +78,9 @@ TEST(ChromiumPersona, FormsStockChromiumHonours) {
       {"es-419", "es_419:es"}, {"*", ""}};
   for (const auto& [tag, gettext] : tags) EXPECT_EQ(gettextLanguage(tag), gettext) << tag;
   // clang-format off
-  const std::tuple<const char*, const char*, bool> proxies[] = {  // proxy, for Chromium, refused
-      {"socks5://user:s3cret@h:1080", "socks5://h:1080", true}, {"socks4://user@h:1080", "socks4://h:1080", true},
-      {"SOCKS5h://user:p/w@d@h:1080", "socks5://h:1080", true}, {"http://user:s3cret@h:3128", "http://h:3128", false},
+  const std::tuple<const char*, const char*, bool> proxies[] = {  // proxy, for Chromium, refused (no relay for it)
+      {"socks5://user:s3cret@h:1080", "socks5://h:1080", false}, {"socks4://user@h:1080", "socks4://h:1080", true},
+      {"SOCKS5h://user:p/w@d@h:1080", "socks5://h:1080", false}, {"https://user:s3cret@h:3128", "https://h:3128", true},
       {"h:3128", "h:3128", false}, {"socks5://h:1080/", "socks5://h:1080", false},
       {"http://[::1]:3128/p?q#f", "http://[::1]:3128", false}, {"socks5://h?q", "socks5://h", false},
       {"socks5://u:p@/", "socks5://", true}, {"socks5://:1080", "socks5://:1080", true},

@@ -1,0 +1,19 @@
+// The relay in front of a stock Chromium whose proxy wants a login: started
+// before the engine, which then goes through it instead of to the proxy.
+#pragma once
+
+#include <optional>
+
+#include "engine/switches.h"
+#include "launcher/startup.h"
+#include "relay/handover.h"
+
+namespace quillon {
+
+// For a stock Chromium with a proxy login the relay carries: starts the
+// relay and points the --proxy-server switch among extra at it. None in
+// every other case. A relay that cannot start is fatal: the engine must not
+// run without it.
+std::optional<RelayStart> startEngineRelay(const LaunchInputs& in, SwitchList& extra);
+
+}  // namespace quillon

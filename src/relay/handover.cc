@@ -1,0 +1,166 @@
+#include "relay/handover.h"
+
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/files.h"
+#include "platform/paths.h"
+#include "platform/process_info.h"
+
+namespace quillon {
+
+namespace {
+
+// Above the relay's own numbers, so that placing one never overwrites the other.
+int movedHigh(int fd) {
+  if (fd < 0) return fd;
+  int high = fcntl(fd, F_DUPFD_CLOEXEC, 10);
+  close(fd);
+  return high;
+}
+
+int loopbackListener(int& port) {
+  int fd = movedHigh(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (fd < 0) return -1;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      listen(fd, SOMAXCONN) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    close(fd);
+    return -1;
+  }
+  port = ntohs(address.sin_port);
+  return fd;
+}
+
+std::string failure(const char* what) {
+  return std::string(what) + ": " + strerror(errno);
+}
+
+}  // namespace
+
+std::optional<std::string> findRelay(const std::string& launcherDir) {
+  for (const std::string& dir : {joinPath(launcherDir, "../libexec/quillon"), launcherDir}) {
+    std::string path = joinPath(dir, kRelayName);
+    if (isExecutableFile(path)) return path;
+  }
+  return std::nullopt;
+}
+
+RelayStart startRelay(const std::string& relayPath, const RelaySettings& settings) {
+  RelayStart relay;
+  int listener = loopbackListener(relay.port);
+  if (listener < 0) return {-1, 0, failure("no loopback port")};
+  int pair[2];
+  if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) {
+    close(listener);
+    return {-1, 0, failure("no socket pair")};
+  }
+  int relayEnd = movedHigh(pair[1]);
+  relay.channel = pair[0];
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  for (int fd = 0; fd <= 2; ++fd)
+    posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, listener, kRelayListenerFd);
+  posix_spawn_file_actions_adddup2(&actions, relayEnd, kRelayChannelFd);
+  posix_spawn_file_actions_addclosefrom_np(&actions, kRelayChannelFd + 1);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t signals;
+  sigfillset(&signals);
+  posix_spawnattr_setsigdefault(&attributes, &signals);
+  sigemptyset(&signals);
+  posix_spawnattr_setsigmask(&attributes, &signals);
+  posix_spawnattr_setflags(&attributes,
+                           POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+  std::string name = kRelayName;
+  char* argv[] = {name.data(), nullptr};
+  char* envp[] = {nullptr};
+  pid_t pid = 0;
+  int code = posix_spawn(&pid, relayPath.c_str(), &actions, &attributes, argv, envp);
+  posix_spawnattr_destroy(&attributes);
+  posix_spawn_file_actions_destroy(&actions);
+  close(listener);
+  close(relayEnd);
+  if (code != 0) {
+    close(relay.channel);
+    errno = code;
+    return {-1, 0, failure("posix_spawn failed")};
+  }
+  // The relay is not waited for: it outlives the launcher, and init reaps it.
+  std::string message = encodeRelaySettings(settings);
+  if (send(relay.channel, message.data(), message.size(), MSG_NOSIGNAL) !=
+      static_cast<ssize_t>(message.size())) {
+    std::string error = failure("settings not handed over");
+    close(relay.channel);
+    return {-1, 0, error};
+  }
+  return relay;
+}
+
+void handEngineToRelay(RelayStart& relay, int enginePid) {
+  int handle = enginePid > 0 ? openProcessHandle(enginePid) : -1;
+  if (handle >= 0) {
+    char byte = 'e';
+    iovec data{&byte, 1};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+    msghdr message{};
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    cmsghdr* rights = CMSG_FIRSTHDR(&message);
+    rights->cmsg_level = SOL_SOCKET;
+    rights->cmsg_type = SCM_RIGHTS;
+    rights->cmsg_len = CMSG_LEN(sizeof(int));
+    memcpy(CMSG_DATA(rights), &handle, sizeof handle);
+    sendmsg(relay.channel, &message, MSG_NOSIGNAL);
+    close(handle);
+  }
+  close(relay.channel);
+  relay.channel = -1;
+}
+
+std::optional<RelaySettings> receiveRelaySettings(int channel) {
+  pollfd ready{channel, POLLIN, 0};
+  if (poll(&ready, 1, 10000) != 1) return std::nullopt;
+  std::string message(kMaxRelaySettingsBytes, '\0');
+  ssize_t length = recv(channel, message.data(), message.size(), 0);
+  if (length <= 0) return std::nullopt;
+  message.resize(length);
+  std::optional<RelaySettings> settings = decodeRelaySettings(message);
+  explicit_bzero(message.data(), message.size());
+  return settings;
+}
+
+int receiveEngineHandle(int channel) {
+  char byte;
+  iovec data{&byte, 1};
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+  msghdr message{};
+  message.msg_iov = &data;
+  message.msg_iovlen = 1;
+  message.msg_control = control;
+  message.msg_controllen = sizeof control;
+  if (recvmsg(channel, &message, MSG_CMSG_CLOEXEC) <= 0) return -1;
+  cmsghdr* rights = CMSG_FIRSTHDR(&message);
+  if (!rights || rights->cmsg_level != SOL_SOCKET || rights->cmsg_type != SCM_RIGHTS) return -1;
+  int handle;
+  memcpy(&handle, CMSG_DATA(rights), sizeof handle);
+  return handle;
+}
+
+}  // namespace quillon

@@ -1,0 +1,48 @@
+// The start-up hand-over between the launcher and its relay. The launcher
+// opens the listening socket itself (so it listens before the engine starts
+// and the port is known at once), starts the relay with that socket and one
+// end of a socket pair, sends the settings through the pair from memory,
+// and, once the engine runs, a descriptor of the engine's process. The relay
+// ends when that process ends, or when the pair closes without one.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "relay/relay_settings.h"
+
+namespace quillon {
+
+inline constexpr const char* kRelayName = "quillon-launcher-relay";
+
+// The relay's descriptors: the listening socket and its end of the pair.
+inline constexpr int kRelayListenerFd = 3;
+inline constexpr int kRelayChannelFd = 4;
+
+// The relay in <launcherDir>/../libexec/quillon/ (installed) or beside the
+// launcher (build tree); none when neither is an executable file.
+std::optional<std::string> findRelay(const std::string& launcherDir);
+
+struct RelayStart {
+  int channel = -1;   // the launcher's end of the pair, close-on-exec
+  int port = 0;       // where the relay listens on 127.0.0.1
+  std::string error;  // why the relay did not start, when channel is -1
+};
+
+// Starts the relay at relayPath in a session of its own with /dev/null as its
+// standard descriptors, no environment, default signal dispositions and an
+// empty mask, and hands it the settings.
+RelayStart startRelay(const std::string& relayPath, const RelaySettings& settings);
+
+// Hands the engine's process to the relay and closes the launcher's end.
+// Without a process (the engine did not start), the relay ends at once.
+void handEngineToRelay(RelayStart& relay, int enginePid);
+
+// The relay's side: the settings, waiting at most a few seconds for them.
+std::optional<RelaySettings> receiveRelaySettings(int channel);
+
+// The relay's side, once the channel is readable: the engine's process
+// descriptor, or -1 when the launcher closed its end without one.
+int receiveEngineHandle(int channel);
+
+}  // namespace quillon

@@ -4,6 +4,15 @@
 
 namespace quillon {
 
+bool launchUsesRelay(const LaunchInputs& in) {
+  return in.engineKind == EngineKind::chromium && relaySettingsFor(in.overlay.proxyServer);
+}
+
+void pointProxyAtRelay(SwitchList& extra, const std::string& port) {
+  for (std::string& entry : extra)
+    if (entry.starts_with("--proxy-server=")) entry = "--proxy-server=socks5://127.0.0.1:" + port;
+}
+
 std::optional<RelayStart> startEngineRelay(const LaunchInputs& in, SwitchList& extra) {
   if (in.engineKind != EngineKind::chromium) return std::nullopt;
   std::optional<RelaySettings> settings = relaySettingsFor(in.overlay.proxyServer);
@@ -16,9 +25,7 @@ std::optional<RelayStart> startEngineRelay(const LaunchInputs& in, SwitchList& e
   if (start.channel < 0)
     fatalLaunchError("The relay that logs in to the proxy could not be started (" + start.error +
                      "); engine not started");
-  for (std::string& entry : extra)
-    if (entry.starts_with("--proxy-server="))
-      entry = "--proxy-server=socks5://127.0.0.1:" + std::to_string(start.port);
+  pointProxyAtRelay(extra, std::to_string(start.port));
   return start;
 }
 

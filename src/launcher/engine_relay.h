@@ -3,12 +3,19 @@
 #pragma once
 
 #include <optional>
+#include <string>
 
 #include "engine/switches.h"
 #include "launcher/startup.h"
 #include "relay/handover.h"
 
 namespace quillon {
+
+// A stock Chromium whose proxy login the relay carries.
+bool launchUsesRelay(const LaunchInputs& in);
+
+// Points the --proxy-server switch among extra at the relay's port.
+void pointProxyAtRelay(SwitchList& extra, const std::string& port);
 
 // For a stock Chromium with a proxy login the relay carries: starts the
 // relay and points the --proxy-server switch among extra at it. None in

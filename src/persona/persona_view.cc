@@ -5,6 +5,7 @@
 #include "discovery/run_discovery.h"
 #include "engine/spawn.h"
 #include "launcher/direct_launch.h"
+#include "launcher/engine_relay.h"
 #include "launcher/launch_decision.h"
 #include "persona/render.h"
 #include "platform/paths.h"
@@ -72,7 +73,7 @@ LaunchInputs personaInputs(const std::string& programPath,
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
-  return startUp(static_cast<int>(args.size()), argv.data(), launcherDirectory());
+  return startUp(static_cast<int>(args.size()), argv.data());
 }
 
 PersonaView viewPersona(const std::string& programPath,
@@ -163,6 +164,8 @@ PersonaView viewPersona(const std::string& programPath,
   add("on-proxy-fail", "stated", o.onProxyFail);
 
   view.environment = applyEngineKind(in.engineKind, o, resolved, extra);
+  // The relay's port is the system's choice at each launch.
+  if (launchUsesRelay(in)) pointProxyAtRelay(extra, "<relay port>");
   view.commandLine = engineArguments(in.engineBinary, in.passThroughArgs, extra);
   if (in.engineKind == EngineKind::chromium) {
     // Stock Chromium reads none of the product's own switches.

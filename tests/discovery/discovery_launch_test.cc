@@ -1,30 +1,14 @@
 // The discovery path of the built launcher through real microsocks to the
 // loopback geo-IP responder, inside the network of with_test_network.sh.
-#include <cstdlib>
 #include <regex>
 
-#include "launcher_process.h"
+#include "test_network_process.h"
 
 namespace quillon::test {
 namespace {
 
-std::string env(const char* name) {
-  return getenv(name) ? getenv(name) : "";
-}
-
-std::string proxyAt(const char* portVariable, const std::string& login = "") {
-  return "socks5://" + login + "127.0.0.1:" + env(portVariable);
-}
-
-class DiscoveryLaunchTest : public LauncherProcess {
+class DiscoveryLaunchTest : public TestNetworkProcess {
  protected:
-  void SetUp() override {
-    ASSERT_NE(env("QUILLON_TEST_PROXY_PORT"), "") << "run through with_test_network.sh";
-    LauncherProcess::SetUp();
-    setEnv("CURL_CA_BUNDLE", env("CURL_CA_BUNDLE"));
-    setEnv("PATH", "/usr/bin:/bin");
-  }
-
   // Launches a persona on a profile with a previous session's tabs.
   Launch launchPersona(const std::string& proxy, const std::string& members, Options setup = {}) {
     writeFile(profile + "/command-line.json",

@@ -1,32 +1,15 @@
 // quillon-persona as a whole process, inside the network of with_test_network.sh: show agrees
 // with what the recording engine receives from a real launch; probe through real microsocks;
 // list over profiles with good, missing and malformed reports.
-#include <cstdlib>
-
 #include <nlohmann/json.hpp>
 
-#include "launcher_process.h"
+#include "test_network_process.h"
 
 namespace quillon::test {
 namespace {
 
-std::string env(const char* name) {
-  return getenv(name) ? getenv(name) : "";
-}
-
-std::string proxyAt(const char* portVariable, const std::string& login = "") {
-  return "socks5://" + login + "127.0.0.1:" + env(portVariable);
-}
-
-class PersonaTool : public LauncherProcess {
+class PersonaTool : public TestNetworkProcess {
  protected:
-  void SetUp() override {
-    ASSERT_NE(env("QUILLON_TEST_PROXY_PORT"), "") << "run through with_test_network.sh";
-    LauncherProcess::SetUp();
-    setEnv("CURL_CA_BUNDLE", env("CURL_CA_BUNDLE"));
-    setEnv("PATH", "/usr/bin:/bin");
-  }
-
   Launch persona(Args args, std::string cwd = "/") {
     return launch(args, {.program = QUILLON_PERSONA_PATH, .cwd = cwd});
   }

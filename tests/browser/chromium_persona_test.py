@@ -182,7 +182,14 @@ def main():
                   "granular-storage-reset": {"cookies": True, "local_storage": True}}
     tokyo_fr = ["Asia/Tokyo", "fr", "1\u202f234,5"]
     tokyo = [tokyo_fr, ["fr-FR", "fr"], tokyo_fr, "seed=1", "kept"]
+    plain = {"proxy-server": "socks5://" + socks, "start-page": site + "/plain"}
     with tempfile.TemporaryDirectory(prefix="quillon-", ignore_cleanup_errors=True) as profile:
+        with browser(profile, plain) as devtools:  # the user adds a language in the settings
+            settings = devtools.call("Target.createTarget", {"url": "chrome://settings/languages"})
+            page = wait_for(lambda: [p for p in devtools.pages() if p["targetId"] ==
+                                     settings["targetId"] and p["title"]], "the settings")[0]
+            devtools.evaluate(page, "chrome.languageSettingsPrivate.enableLanguage('it'), new "
+                              "Promise(r => chrome.settingsPrivate.getPref('intl.selected_languages', r))")
         with browser(profile, stated) as devtools:  # stated values, direct path; a session to keep
             devtools.call("Target.createTarget", {"url": site + "/seed"})
             page = loaded(devtools, site + "/seed")
@@ -208,10 +215,9 @@ def main():
             assert state == ([site + "/start"], [berlin, ["de-DE", "de", "en"], berlin, "", None],
                              "prompt"), state
 
-        plain = {"proxy-server": "socks5://" + socks, "start-page": site + "/plain"}
-        with browser(profile, plain) as devtools:  # no persona's language is left in the profile
+        with browser(profile, plain) as devtools:  # no persona's language is left, the user's is
             languages = devtools.evaluate(loaded(devtools, site + "/plain"), "navigator.languages")
-            assert languages == ["en-US", "en"], languages
+            assert languages == ["en-US", "en", "it"], languages
         # Through the relay: microsocks and tinyproxy with the login, then a wrong password.
         user, password = os.environ["QUILLON_TEST_PROXY_USER"], os.environ["QUILLON_TEST_PROXY_PASSWORD"]
         tinyproxy = pathlib.Path(profile, "tinyproxy.conf")

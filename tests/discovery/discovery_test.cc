@@ -42,7 +42,7 @@ TEST(EgressAnswer, PlainAndRejectedAnswersGiveTheExactRecord) {
       {"[\"1.2.3.4\"]", "[\"1.2.3.4\"]", 'u'},           // only a brace selects JSON
       {"{\"ip\":\"203.0.113.7\"}\n{}", "", 'n'},         // a brace never falls back to plain
       {"\u0085{\"ip\":\"203.0.113.7\"}", "", 'n'},       // NEL is white space, not JSON's
-      {"\xc0\x80" "1.2.3.4"s, "", 'x'}, {"\xed\xa0\x80 1.2.3.4"s, "", 'x'},
+      {"\xc0\x80" "1.2.3.4"s, "", 'x'}, {"\xed\xa0\x80 1.2.3.4"s, "", 'x'}, {"\xed\xbf\xbf"s, "", 'x'},
       {"\xf4\x90\x80\x80 1.2.3.4"s, "", 'x'}, {"1.2.3.4\xe2\x82"s, "", 'x'}};
   // clang-format on
   for (std::string br : {"\n", "\x0b", "\x0c", "\r", "\r\n", "\u0085", "\u2028", "\u2029"})
@@ -85,31 +85,39 @@ TEST(EgressAnswer, OversizedAnswerIsRefused) {
   DiscoverResult r = classifyOversizedAnswer("203.0.113.7\n" + repeat("x", 1000), 70000000, 8);
   EXPECT_EQ(r.errorCode + r.ip + std::to_string(r.elapsedMs), "DISCOVERY_HTTP_ERROR8");
   EXPECT_EQ(r.message, noIp(70000000, "203.0.113.7\n" + repeat("x", 68)));
-  std::string cut = repeat("\u2014", 99) + "\xe2\x80";
+  std::string cut = repeat("\U0001F600", 99) + "\xf0\x9f\x98";
   EXPECT_EQ(classifyOversizedAnswer(cut, 90000000, 0).message,
-            noIp(90000000, repeat("\u2014", 80)));
+            noIp(90000000, repeat("\U0001F600", 80)));
+  EXPECT_EQ(classifyAnswer(repeat("\u2014", 99), 0).message, noIp(297, repeat("\u2014", 80)));
   EXPECT_EQ(classifyOversizedAnswer(std::string("ab\xff") + "cccccccc", 90000000, 0).message,
             "curl exit 0 but response not UTF-8");
 }
 
 TEST(Endpoints, ProviderLabelOfAHost) {
   EXPECT_EQ(providerLabel("Geo.Quillon.TEST."), "quillon");
-  EXPECT_EQ(providerLabel("a.b.example.org"), "b.example");
+  EXPECT_EQ(providerLabel("a.b.example.org") + providerLabel("IPapi.co"), "b.exampleipapi");
 }
 
-// 38 rows of a country's own language, and Accept-Language with it first; exact lookups.
+// 38 rows of a country's own language, and Accept-Language with it first, then the further
+// languages of each country; exact lookups.
 TEST(CountryLang, ThirtyEightWellFormedRowsExactLookup) {
   const std::vector<CountryLang>& rows = countryLanguages();
   ASSERT_EQ(rows.size(), 38u);
-  long languages = 0;
+  std::string languages;
   for (const CountryLang& row : rows) {
     std::regex form("([a-z]{2})-" + row.cc + " \\1-" + row.cc +
                     ",\\1;q=0\\.9(,[a-z]{2};q=0\\.8(,[a-z]{2};q=0\\.7)?)?");
     EXPECT_TRUE(std::regex_match(row.primary + " " + row.accept, form)) << row.accept;
     EXPECT_EQ(lookupCountryLang(row.cc)->accept, row.accept);
-    languages += std::count(row.accept.begin(), row.accept.end(), ';');
+    languages +=
+        row.cc + ":" + std::regex_replace(row.accept.substr(6), std::regex(";q=0\\.\\d"), "") + " ";
   }
-  EXPECT_EQ(languages, 72) << "a row lost or gained a language";
+  EXPECT_EQ(
+      languages,
+      "US:en CA:en,fr GB:en AU:en NZ:en IE:en DE:de,en AT:de,en CH:de,en FR:fr,en BE:fr,nl,en "
+      "IT:it,en ES:es,en PT:pt,en NL:nl,en PL:pl,en SE:sv,en NO:nb,en DK:da,en FI:fi,en "
+      "RU:ru,en UA:uk,en TR:tr,en JP:ja,en KR:ko,en CN:zh,en TW:zh,en HK:zh,en BR:pt,en "
+      "MX:es,en AR:es,en IN:en,hi AM:hy,en GE:ka,en IL:he,en AE:ar,en SA:ar,en EG:ar,en ");
   for (const char* cc : {"de", " DE", "DEU", ""}) EXPECT_FALSE(lookupCountryLang(cc)) << cc;
 }
 
@@ -125,12 +133,13 @@ DiscoverResult failed(const char* code, int64_t status, int64_t ms) {
   return {"", status, ms, code, std::string("failed with ") + code, "", "", "", ""};
 }
 
-OverlayKeys persona(const char* onProxyFail, bool autoTimezone = true) {
+OverlayKeys persona(const char* onProxyFail, bool autoTimezone = true, bool autoLang = false) {
   OverlayKeys o;
   o.proxyServer = "socks5://u:p@127.0.0.1:1080";
   o.webrtcNoLeak = true;
   o.onProxyFail = onProxyFail;
   o.autoTimezone = autoTimezone;
+  o.autoLang = autoLang;
   return o;
 }
 
@@ -179,7 +188,7 @@ TEST(RunDiscovery, StepsPausesProvidersAndErrorReports) {
       {persona("fallback"), failed("PROXY_TIMEOUT", 28, 10000), {}, 0, start +
        "1:WARN: PROXY_TIMEOUT \u2014 chrome will fall back|0.18|2:none (passthrough)|0.12|3:|0.08|"
        "d-dfd-d- go quillon 10000 "},
-      {persona("block"), failed("PROXY_UNREACHABLE", 7, 3), {}, 0, start + "1:BLOCKED: PROXY_UNREACHABLE|"
+      {persona("block", false, true), failed("PROXY_UNREACHABLE", 7, 3), {}, 0, start + "1:BLOCKED: PROXY_UNREACHABLE|"
        "2.5|2:skipped \u2014 engine launch blocked|0.12|3:aborted (exit 42)|0.08|d-dfdfdf blocked quillon 3 "},
       {persona("block", false), failed("PROXY_TIMEOUT", 28, 10000), answer("198.51.100.23"), 0, start +
        "1:primary failed \u2014 trying ip.quillon.test\u2026|myip|1:198.51.100.23|0.18|2:ip=198.51.100.23|"
@@ -192,6 +201,14 @@ TEST(RunDiscovery, StepsPausesProvidersAndErrorReports) {
     EXPECT_EQ(discover(overlay, dir.path(), primary, fallback, cancelAt), seen);
     EXPECT_EQ(test::exists(error), !primary.errorCode.empty() && fallback.ip.empty()) << seen;
   }
+  // An answer that curl delivered (status 0) without a usable IP; the strings escaped.
+  discover(persona("block"), dir.path(),
+           {"", 0, 5, "DISCOVERY_HTTP_ERROR", "a\"\\\n", "", "", "", ""});
+  EXPECT_NE(
+      test::readFile(error).find(R"("message":"a\"\\\n","proxy":"socks5://u:p@127.0.0.1:1080",)"
+                                 R"("discovery_url":")" +
+                                 kGeo + R"(","curl_exit_code":0,)"),
+      std::string::npos);
   // A fallback that fails too reports itself, and a tool that never ran no exit code.
   discover(persona("block", false), dir.path(), failed("PROXY_TIMEOUT", 28, 10000));
   EXPECT_NE(test::readFile(error).find("\"discovery_url\":\"" + kMyIp + "\",\"elapsed_ms\":10000,"),
@@ -209,6 +226,7 @@ TEST(ResolvePersona, StatedValuesWinAndOnlyWholeAnswersResolve) {
       {stated, answer("203.0.113.7", "BE", "Europe/Brussels", "50.8", "4.3"), "|50.8|||fr-BE,fr;q=0.9,nl;q=0.8,en;q=0.7|"},
       {all, answer("203.0.113.7", "ZZ", "", "48.85", ""), "203.0.113.7|||en-US|en-US,en;q=0.9|"},
       {all, answer("203.0.113.7", "\u0131l"), "203.0.113.7|||he-IL|he-IL,he;q=0.9,en;q=0.8|"},
+      {all, answer("203.0.113.7", "nz"), "203.0.113.7|||en-NZ|en-NZ,en;q=0.9|"},
       {all, answer("203.0.113.7", "", "", "", "2.35"), "203.0.113.7|||||"}};
   // clang-format on
   for (const auto& [overlay, result, resolved] : cases) {

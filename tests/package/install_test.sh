@@ -10,6 +10,7 @@ cpack --config "$1/CPackConfig.cmake" -G DEB -B "$work/package" >&2
 deb=$(echo "$work"/package/*.deb)
 dpkg-deb -f "$deb" Depends | grep -Eq '(^|, )curl($|[ ,])' || fail "no curl in Depends"
 dpkg -x "$deb" "$work"
+! readelf -lW "$work/usr/bin/quillon-launcher" | grep -Eq 'INTERP|DYNAMIC' || fail "the launcher is not static"
 for file in share/man/man1/quillon-launcher.1.gz share/man/man1/quillon-persona.1.gz \
   share/applications/quillon-launcher.desktop; do
   [ -s "$work/usr/$file" ] || fail "not installed: /usr/$file"

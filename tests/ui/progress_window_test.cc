@@ -38,6 +38,7 @@ TEST(ProgressWindow, LabelsHaveTheirFrameTextFontAndColourPerStepState) {
     window.updateStep(i, [i](SplashStep& s) { s = {"Step", i ? "on" : kLong, i % 2 == 1, i > 1}; });
   window.updateStep(4, [](SplashStep&) { ADD_FAILURE() << "a step beyond the rows changed"; });
   using W = QFont::Weight;
+  // clang-format off
   const std::tuple<int, const char*, QRect, int, W, QColor> expected[] = {
       {0, "Preparing Quillon Browser", {16, 298, 428, 24}, 16, W::DemiBold, kTitle},
       {1, "Auto-detecting persona settings\u2026", {16, 276, 428, 20}, 12, W::Normal, kSubtitle},
@@ -48,21 +49,11 @@ TEST(ProgressWindow, LabelsHaveTheirFrameTextFontAndColourPerStepState) {
       {8, "\u00D7", {14, 198, 24, 20}, 14, W::DemiBold, kRed},
       {10, "on", {260, 198, 184, 20}, 11, W::Normal, kRed},
       {11, "\u00D7", {14, 174, 24, 20}, 14, W::DemiBold, kRed},
-      {14,
-       "--proxy-server  socks5://a:\u2022\u2022\u2022\u2022@h:1",
-       {16, 16, 428, 18},
-       11,
-       W::Normal,
-       kRow},
+      {14, "--proxy-server  socks5://a:\u2022\u2022\u2022\u2022@h:1", {16, 16, 428, 18}, 11, W::Normal, kRow},
       {16, "Raw Chromium switches (2)", {16, 52, 428, 18}, 11, W::Bold, kSubtitle},
-      {17,
-       "proxy-server   socks5://u:\u2022\u2022\u2022\u2022@h:1080",
-       {16, 82, 428, 18},
-       11,
-       W::Normal,
-       kRow},
-      {20, "Active overrides (3)", {16, 136, 428, 18}, 11, W::Bold, kSubtitle},
-  };
+      {17, "proxy-server   socks5://u:\u2022\u2022\u2022\u2022@h:1080", {16, 82, 428, 18}, 11, W::Normal, kRow},
+      {20, "Active overrides (3)", {16, 136, 428, 18}, 11, W::Bold, kSubtitle}};
+  // clang-format on
   QList<QLabel*> labels = window.widget()->findChildren<QLabel*>(Qt::FindDirectChildrenOnly);
   ASSERT_EQ(labels.size(), 21);
   for (const auto& [index, text, frame, size, weight, colour] : expected) {
@@ -80,15 +71,16 @@ TEST(ProgressWindow, LabelsHaveTheirFrameTextFontAndColourPerStepState) {
               QString(kLong).endsWith(cut[1]) && cut[1].size() > 4);
 }
 
-// The widest row (a 28-character key, a 36-character value) and line breaks: every label draws its whole text on one line inside its frame.
+// The widest row (a 28-character key, a 36-character value) and line breaks: every label draws its
+// whole text on one line inside its frame.
 TEST(ProgressWindow, EveryLabelFitsItsFrameOnOneLine) {
   const std::string key(28, 'W'), value = "0123456789ABCDEF0123456789ABCDEF012\n";
-  QtProgressWindow window(defaultSplashSteps(), Json{{key, value}, {"b", "x\u2028y\rz"}});
+  QtProgressWindow window(defaultSplashSteps(), Json{{key, value}, {"b", "x\u2028y\rz\u2029"}});
   window.updateStep(1, [](SplashStep& s) { s.status = "203.0.113.7\nline two"; });
   QList<QLabel*> labels = window.widget()->findChildren<QLabel*>(Qt::FindDirectChildrenOnly);
   ASSERT_EQ(labels.size(), 17);
   EXPECT_EQ(labels[15]->text().toStdString(), key + "  " + value.substr(0, 35) + "\uFFFD");
-  EXPECT_EQ(labels[14]->text().toStdString(), "b" + std::string(29, ' ') + "x\uFFFDy\uFFFDz");
+  EXPECT_EQ(labels[14]->text().toStdString(), "b" + std::string(29, ' ') + "x\uFFFDy\uFFFDz\uFFFD");
   for (const QLabel* label : labels) {
     QSize needed = label->sizeHint();
     EXPECT_TRUE(needed.width() <= label->width() && needed.height() <= label->height())

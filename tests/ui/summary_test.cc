@@ -18,18 +18,19 @@ TEST(Summary, ListsActiveKeysSortedWithoutReservedOnes) {
 }
 
 TEST(Summary, RowKeyColumnAndValueAreCutInUserPerceivedCharacters) {
-  const std::string e = "e\u0301", flag = "\U0001F1E9\U0001F1EA", v33(33, '-');
+  const std::string e = "e\u0301", flag = "\U0001F1E9\U0001F1EA", v33(33, '-'),
+                    coder = "\U0001F469\u200D\U0001F4BB";
   const std::tuple<std::string, std::string, size_t, std::string> cases[] = {
       {"abcdefghijklmnopqrstuvwxyz0123", "1", 28, "abcdefghijklmnopqrstuvwxyz0\u2026  1"},
       {"k", flag + v33 + "xy" + e, 1, "k  " + flag + v33.substr(1) + "\u2026"},  // 37 characters
-      {"k", flag + v33 + "x" + e, 1, "k  " + flag + v33 + "x" + e},              // 36
+      {"k", flag + v33 + coder + e, 1, "k  " + flag + v33 + coder + e},          // 36
       {e + e, "x", 3, e + e + "   x"},
       {flag + flag, "x", 2, flag + flag + "  x"},
   };
   for (const auto& [key, value, width, text] : cases)
     EXPECT_EQ(summaryRowText(key, value, width), text) << key << value;
   Json source = Json::parse(R"({"abcdefghijklmnopqrstuvwxyz0123": {"b": 1, "a": [true]}, "k": 2.0,
-    "chrome-command-line": {"--proxy-server=u:pw@h": "a\nb"}})");  // a switch written as a key
+    "chrome-command-line": {"--proxy-server=u:p:w@h": "a\nb"}})");  // a switch written as a key
   std::vector<SummaryLine> lines = layoutSummary(source, collectSummaryKeys(source));
   EXPECT_EQ(lines.at(0).text, "--proxy-server=u:\u2022\u2022\u2022\u2022@h  a\uFFFDb");
   EXPECT_EQ(lines.at(2).text, "k" + std::string(29, ' ') + "2");  // a column of 28

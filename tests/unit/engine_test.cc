@@ -54,6 +54,7 @@ TEST(Switches, DeviceBucketsAtEveryEdgeGeoAccuracyWithBothCoordinates) {
   EXPECT_EQ(discoverySwitchList({}, r, {}, {}).at(5), "--speech-voices-preset=stock-chrome-mac");
   r.geoLng = "2.35";
   EXPECT_EQ(discoverySwitchList({}, r, {}, {}).at(6), "--geo-accuracy=100");
+  EXPECT_EQ(discoverySwitchList({}, r, {}, {0, 1}).at(7), "--hardware-concurrency=1");
 }
 
 TEST(WebglProfile, MembersInFileOrderNumbersInPlainDecimal) {
@@ -84,7 +85,7 @@ TEST(ChromiumPersona, FormsStockChromiumHonours) {
       {"h:3128", "h:3128", false}, {"socks5://h:1080/", "socks5://h:1080", false},
       {"http://[::1]:3128/p?q#f", "http://[::1]:3128", false}, {"socks5://h?q", "socks5://h", false},
       {"socks5://u:p@/", "socks5://", true}, {"socks5://:1080", "socks5://:1080", true},
-      {"socks5://h:0", "socks5://h:0", true}, {"http://h:65536", "http://h:65536", true},
+      {"socks5://h:0", "socks5://h:0", true}, {"socks5://h:65535", "socks5://h:65535", false}, {"http://h:65536", "http://h:65536", true},
       {"http://[::1", "http://[::1", true}, {"http://[]:1", "http://[]:1", true}, {"http://[::1]3128", "http://[::1]3128", true}, {"h:3128x", "h:3128x", true}};
   // clang-format on
   for (const auto& [proxy, chromium, refused] : proxies) {
@@ -174,7 +175,9 @@ TEST(PersonaSettings, FilesReplacedWholeOnlyWhenSafe) {
   EXPECT_EQ(mode(preferences) | mode(record) << 9, 0600u | 0600u << 9) << "a new profile";
   test::writeFile(preferences, original);
   chmod(preferences.c_str(), 0640);
+  std::filesystem::create_hard_link(preferences, udd / "old");  // kept: the file is replaced
   launch(R"("auto-geo":1)");
+  EXPECT_EQ(test::readFile(udd / "old"), original);
   EXPECT_EQ(
       test::readFile(preferences),
       R"({"b":1,"a":{"x":[1.5,"é"]},"profile":{"default_content_setting_values":{"geolocation":2}}})");
@@ -234,7 +237,7 @@ TEST_F(Hygiene, ExactlyTheChosenItemsGo) {
   // clang-format off
   const std::pair<std::string, Args> cases[] = {
       {R"("close-previous-tabs":1)", {"Default/Current Tabs", "Default/Sessions/Session_1"}},
-      {reset + R"({"cookies":1,"Cookies":1})", {"Default/Cookies", "Default/Network/Cookies"}},
+      {reset + R"({"cookies":1,"Cookies":1,"all":0})", {"Default/Cookies", "Default/Network/Cookies"}},
       {reset + R"({"shader_cache":1})", {"ShaderCache/data_0", "Default/GPUCache/d"}},
       {reset + R"({"cache_storage":1})", {"Default/Service Worker/CacheStorage/c"}},
       {reset + R"({"all":1,"cookies":0})", {"Default/Cookies", "Default/Network/Cookies", "ShaderCache/data_0",

@@ -118,15 +118,16 @@ void applyPersonaSettings(const std::string& userDataDir,
   Json kept = record ? *record : Json::object();
   bool changed = editPersonaSettings(preferences, kept, settings);
   try {
-    // The record first: a change to the Preferences is never made without
-    // the record that takes it back.
-    if (kept.empty()) {
-      unlink(recordPath.c_str());
-    } else if ((!record || kept != *record) && !replaceFile(recordPath, kept.dump(), 0600)) {
+    // The record first, and gone last: a change to the Preferences is never
+    // made, nor left, without the record that takes it back.
+    if (!kept.empty() && (!record || kept != *record) &&
+        !replaceFile(recordPath, kept.dump(), 0600))
       return;
-    }
-    if (!changed || (!haveProfile && !makeDirectories(profile))) return;
-    replaceFile(path, preferences.dump(), havePreferences ? st.st_mode & 0777 : 0600);
+    if (changed &&
+        ((!haveProfile && !makeDirectories(profile)) ||
+         !replaceFile(path, preferences.dump(), havePreferences ? st.st_mode & 0777 : 0600)))
+      return;
+    if (kept.empty()) unlink(recordPath.c_str());
   } catch (const Json::exception&) {
     // Text that cannot be written as JSON: the files stay as they were.
   }

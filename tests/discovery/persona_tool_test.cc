@@ -29,9 +29,10 @@ TEST_F(PersonaTool, ShowIsWhatALaunchDoes) {
       R"("proxy-server":"http://u:pw@127.0.0.1:3128","timezone-override":"Europe/Paris",)"
       R"("accept-language":"fr-FR,fr;q=0.9","webrtc-no-leak":true,"webrtc-fake-public-ip":"1",)"
       R"("webgl-profile":"none","start-page":"about:blank","close-previous-tabs":true)";
-  const std::string discovery = R"("proxy-server":")" + proxyAt("QUILLON_TEST_PROXY_PORT") +
-                                R"(","auto-timezone":true,"auto-lang":1,"auto-geo":true,)"
-                                R"("webrtc-no-leak":true,"device-memory":4)";
+  const std::string discovery =
+      R"("proxy-server":")" + proxyAt("QUILLON_TEST_PROXY_PORT") +
+      R"(","auto-timezone":true,"auto-lang":1,"auto-geo":true,)"
+      R"("webrtc-no-leak":true,"device-memory":4,"close-previous-tabs":1)";
   for (const char* kind : {"quillon", "chromium"}) {
     for (const std::string& members : {direct, discovery}) {
       setEnv("QUILLON_ENGINE_KIND", kind);

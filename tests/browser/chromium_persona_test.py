@@ -188,6 +188,7 @@ def main():
             settings = devtools.call("Target.createTarget", {"url": "chrome://settings/languages"})
             page = wait_for(lambda: [p for p in devtools.pages() if p["targetId"] ==
                                      settings["targetId"] and p["title"]], "the settings")[0]
+            # The settings page's own call; reading the setting back waits for the change.
             devtools.evaluate(page, "chrome.languageSettingsPrivate.enableLanguage('it'), new "
                               "Promise(r => chrome.settingsPrivate.getPref('intl.selected_languages', r))")
         with browser(profile, stated) as devtools:  # stated values, direct path; a session to keep

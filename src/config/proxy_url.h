@@ -22,4 +22,8 @@ ProxyUrl splitProxyUrl(std::string_view url);
 // name stays. A URL without a password comes back as it is.
 std::string maskedProxyUrl(std::string_view url);
 
+// A login's user name or password as the proxy takes it: every "%XX" with two
+// hex digits becomes that byte; anything else stays as written.
+std::string percentDecoded(std::string_view text);
+
 }  // namespace quillon

@@ -6,7 +6,7 @@
 #include <atomic>
 
 #include "discovery/run_discovery.h"
-#include "launcher/main_queue.h"
+#include "ui/main_queue.h"
 #include "launcher/startup.h"
 #include "ui/progress_window.h"
 

@@ -6,7 +6,7 @@
 #include <deque>
 #include <mutex>
 
-#include "launcher/main_queue.h"
+#include "ui/main_queue.h"
 
 namespace quillon {
 

@@ -47,6 +47,17 @@ size_t targetLength(std::string_view bytes) {
   return bytes.size() < length ? 0 : length;
 }
 
+// A host name's characters: letters, digits, '-', '_' and '.'. Anything else
+// (control bytes, spaces, '@', '/', ':') could change what a proxy reads.
+bool isHostName(std::string_view name) {
+  for (char c : name) {
+    bool allowed = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                   c == '-' || c == '_' || c == '.';
+    if (!allowed) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 Read readGreeting(std::string_view bytes) {
@@ -70,7 +81,10 @@ Read readRequest(std::string_view bytes) {
   size_t length = targetLength(bytes.substr(3));
   if (length == std::string_view::npos) return done(bytes.size(), kAddressTypeNotSupported);
   if (length == 0) return incomplete();
-  if (byteAt(bytes, 3) == kDomainName && byteAt(bytes, 4) == 0) return malformed();
+  if (byteAt(bytes, 3) == kDomainName) {
+    if (byteAt(bytes, 4) == 0) return malformed();
+    if (!isHostName(bytes.substr(5, byteAt(bytes, 4)))) return done(3 + length, kHostUnreachable);
+  }
   return done(3 + length, byteAt(bytes, 1) == kConnect ? kSucceeded : kCommandNotSupported);
 }
 

@@ -41,7 +41,9 @@ std::string greetingAnswer(Reply reply);
 
 // VER CMD RSV ATYP ADDR PORT. Done with kSucceeded for a CONNECT to an IPv4
 // address, a host name or an IPv6 address; the target is then bytes
-// [3, used): ATYP, ADDR and PORT exactly as sent, never resolved.
+// [3, used): ATYP, ADDR and PORT exactly as sent, never resolved. A name with
+// a byte outside a host name's letters, digits, '-', '_' and '.' is done with
+// kHostUnreachable: it never reaches a proxy.
 Read readRequest(std::string_view bytes);
 
 // The answer to a request: the code and an unspecified bound address.

@@ -57,6 +57,19 @@ TEST(Socks5, BrowserSideGreetingAndRequest) {
               {connect + "\x09\x01"s, Parse::done, 5, socks5::kAddressTypeNotSupported},
               {connect + "\x03\x00\x00\x50"s, Parse::malformed, 0, {}},
               {"\x05\x01\x01"s + kV4Target, Parse::malformed, 0, {}}});
+  // A name that is no host name never reaches a proxy (an HTTP one would read
+  // it as more of its request); every kind of refused byte, for both commands.
+  auto named = [](const std::string& name) {
+    return "\x03"s + static_cast<char>(name.size()) + name + "\x00\x50"s;
+  };
+  std::vector<Row> names = {
+      {connect + named("xn--bcher-kva.Example_1-2.test."), Parse::done, 38, socks5::kSucceeded}};
+  for (std::string bad : {"h\r\nX-Forwarded-For: 1"s, "h\0"s, "h\x7f"s, "h h"s, "u@h"s, "h/p"s,
+                          "h:80"s, "[::1]"s, "h\xc3\xa9"s})
+    for (char command : {'\x01', '\x02'})
+      names.push_back({"\x05"s + command + '\0' + named(bad), Parse::done, 7 + bad.size(),
+                       socks5::kHostUnreachable});
+  expectRows(socks5::readRequest, names);
   // Names stay names; literals stay as sent.
   EXPECT_EQ(socks5::targetAuthority(kDomainTarget), "example.com:443");
   EXPECT_EQ(socks5::targetAuthority(kV4Target), "127.0.0.1:80");

@@ -34,6 +34,14 @@ std::optional<Ends> endsOf(int connection) {
 
 enum class Asked { found, notFound, unavailable };
 
+// Whether an address sock_diag gives back is the IPv4 end: the kernel finds an
+// IPv6 socket on an IPv4-mapped address too, and answers with its family.
+bool sameAddress(uint8_t family, const uint32_t (&address)[4], const sockaddr_in& end) {
+  if (family == AF_INET) return address[0] == end.sin_addr.s_addr;
+  return family == AF_INET6 && address[0] == 0 && address[1] == 0 &&
+         address[2] == htonl(0x0000FFFF) && address[3] == end.sin_addr.s_addr;
+}
+
 // One exact lookup: the socket whose own address is the peer's and whose
 // remote address is ours.
 Asked askSockDiag(const Ends& ends, uint32_t& uid) {
@@ -69,8 +77,8 @@ Asked askSockDiag(const Ends& ends, uint32_t& uid) {
         auto* found = static_cast<inet_diag_msg*>(NLMSG_DATA(header));
         bool same = found->id.idiag_sport == ends.peer.sin_port &&
                     found->id.idiag_dport == ends.local.sin_port &&
-                    found->id.idiag_src[0] == ends.peer.sin_addr.s_addr &&
-                    found->id.idiag_dst[0] == ends.local.sin_addr.s_addr;
+                    sameAddress(found->idiag_family, found->id.idiag_src, ends.peer) &&
+                    sameAddress(found->idiag_family, found->id.idiag_dst, ends.local);
         uid = found->idiag_uid;
         asked = same ? Asked::found : Asked::notFound;
       } else if (header->nlmsg_type == NLMSG_ERROR &&

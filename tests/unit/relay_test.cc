@@ -4,6 +4,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include <gtest/gtest.h>
 
 #include "platform/socket_owner.h"
@@ -154,7 +157,8 @@ TEST(RelaySettings, FromProxyUrlAndThroughTheHandOver) {
   EXPECT_TRUE(relaySettingsFor("http://u:" + longPassword + "@h:1")) << "only SOCKS5 caps a login";
 }
 
-// The owner of a loopback peer, through sock_diag and through the fallback's table rows.
+// The owner of a loopback peer, through sock_diag and through the fallback's
+// table rows, for an IPv4 client and for an IPv6 one on 127.0.0.1's mapped address.
 TEST(SocketOwner, BothLookupsNameThisUser) {
   int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in address{};
@@ -162,14 +166,25 @@ TEST(SocketOwner, BothLookupsNameThisUser) {
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t length = sizeof address;
   ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(listen(listener, 1), 0);
+  ASSERT_EQ(listen(listener, 2), 0);
   getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
-  int client = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  ASSERT_EQ(connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  int accepted = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-  EXPECT_EQ(loopbackPeerOwner(accepted), geteuid());
-  EXPECT_EQ(loopbackPeerOwnerFromProcTable(accepted), geteuid());
-  for (int fd : {accepted, client, listener}) close(fd);
+  sockaddr_in6 mapped{};
+  mapped.sin6_family = AF_INET6;
+  mapped.sin6_port = address.sin_port;
+  mapped.sin6_addr.s6_addr[10] = mapped.sin6_addr.s6_addr[11] = 0xff;
+  memcpy(&mapped.sin6_addr.s6_addr[12], &address.sin_addr, 4);
+  for (const sockaddr* to :
+       {reinterpret_cast<sockaddr*>(&address), reinterpret_cast<sockaddr*>(&mapped)}) {
+    bool v6 = to->sa_family == AF_INET6;
+    int client = socket(to->sa_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_EQ(connect(client, to, v6 ? sizeof mapped : sizeof address), 0) << strerror(errno);
+    int accepted = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    EXPECT_EQ(loopbackPeerOwner(accepted), geteuid()) << (v6 ? "IPv6 client" : "IPv4 client");
+    EXPECT_EQ(loopbackPeerOwnerFromProcTable(accepted), geteuid())
+        << (v6 ? "IPv6 client" : "IPv4 client");
+    for (int fd : {accepted, client}) close(fd);
+  }
+  close(listener);
 }
 
 }  // namespace

@@ -205,8 +205,9 @@ void Relay::startConnect(Connection& c) {
 void Relay::advance(Connection& c, bool proxyEvent, uint32_t events) {
   bool ended = false;
   if (!proxyEvent && c.stage > Stage::request) {
-    // The browser waits for the answer; it may only give up.
-    if (events & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) close(c);
+    // The browser waits for the answer. A half-close (EPOLLRDHUP alone) is
+    // no giving up: the tunnel will carry its end of stream to the proxy.
+    if (events & (EPOLLHUP | EPOLLERR)) close(c);
     return;
   }
   if (c.stage <= Stage::request) {

@@ -43,6 +43,7 @@ class Peers(socketserver.ThreadingTCPServer):  # the origin: who came, and an ec
 class ScriptedProxy(Peers):  # a SOCKS5 proxy that answers the login with version byte 5 and
     # speaks first, in the segment of its reply
     requests, mode = [], "echo"
+    held, release = threading.Event(), threading.Event()
 
     def __init__(self):
         proxy = self
@@ -61,6 +62,8 @@ class ScriptedProxy(Peers):  # a SOCKS5 proxy that answers the login with versio
                 head = exact(s, 5)
                 rest = exact(s, {1: 5, 3: head[4] + 2, 4: 17}[head[3]])
                 proxy.requests.append((login, head + rest))
+                if proxy.mode == "hold-reply":  # until the test lets it answer
+                    proxy.held.set(), proxy.release.wait(10)
                 s.sendall(b"\x05\x00\x00\x01" + bytes(6) + b"hi")
                 if proxy.mode == "close-mid":
                     s.sendall(bytes(300000))
@@ -103,8 +106,9 @@ def descriptors(pid):
 
 
 @contextlib.contextmanager
-def launch(work, proxy, linger="30"):
-    """One launch; yields the engine's record (KEY: [values]), the relay's port and its pid."""
+def launch(work, proxy, linger="30", wrapper=(), preexec=None):
+    """One launch (through WRAPPER, with PREEXEC run in its process before the exec); yields the
+    engine's record (KEY: [values]), the relay's port and its pid."""
     profile, record = pathlib.Path(work, "profile"), pathlib.Path(work, "record")
     profile.mkdir(exist_ok=True)
     (profile / "command-line.json").write_text(json.dumps({"proxy-server": proxy}))
@@ -112,8 +116,8 @@ def launch(work, proxy, linger="30"):
     env = dict({k: v for k, v in os.environ.items() if PASSWORD not in v}, QUILLON_ENGINE_BIN=ENGINE, QUILLON_ENGINE_KIND="chromium",
                QUILLON_TEST_RECORD=str(record), QUILLON_TEST_LINGER=linger)
     with open(pathlib.Path(work, "out"), "w+") as out:  # a file: the engine holds it
-        status = subprocess.run([LAUNCHER, "--user-data-dir=%s" % profile], stdin=subprocess.DEVNULL, stdout=out,
-                                stderr=out, env=env, timeout=10).returncode
+        status = subprocess.run([*wrapper, LAUNCHER, "--user-data-dir=%s" % profile], stdin=subprocess.DEVNULL,
+                                stdout=out, stderr=out, env=env, timeout=10, preexec_fn=preexec).returncode
         assert (status, out.seek(0), out.read()) == (0, 0, ""), status
     items = wait_for(lambda: record.exists() and record.read_bytes().split(b"\0")[:-1], "record")
     seen = {}
@@ -182,6 +186,10 @@ def main():
                 assert scripted.requests[-1] == (b"\x01\x01u\x04p@ss", b"\x05\x01\x00" + sent)
                 s.close()
             wait_for(lambda: len(descriptors(relay)) <= 6, "the tunnels closed")
+            # A tunnel in use outlives the exchange's time limit that lets the stalled go below.
+            kept, _ = socks_connect(port, target)
+            kept.sendall(b"a")
+            assert exact(kept, 3) == b"hia"
             baseline = descriptors(relay)
             # Faults: clients that stall in the greeting, a burst that hangs up at once, a
             # client that resets mid-stream (SIGPIPE), a proxy that closes mid-stream, a proxy
@@ -215,7 +223,91 @@ def main():
                      "%s, not %s" % (baseline, descriptors(relay)), 20)
             for s in stalled:
                 assert s.recv(1) == b""
+            kept.sendall(b"b")
+            assert exact(kept, 1) == b"b"
+            kept.close()
+        half_close(work, scripted, target)
+        several_proxy_addresses(work, scripted, target)
+        owner_unknown(work, scripted, target)
     return 0
+
+
+def half_close(work, scripted, target):
+    """A browser that half-closes right after its request, before the proxy answers, still gets
+    the reply and the tunnel, which carries the end of stream through and the proxy's bytes
+    back until both sides are done."""
+    scripted.mode = "hold-reply"
+    with launch(work, "socks5://u:p@127.0.0.1:%d" % scripted.server_address[1]) as (_, port, _relay):
+        s = socket.create_connection(("127.0.0.1", port), 10)
+        s.sendall(b"\x05\x01\x00")
+        assert exact(s, 2) == b"\x05\x00"
+        s.sendall(b"\x05\x01\x00" + target + b"ping")
+        assert scripted.held.wait(10), "the request never reached the proxy"
+        s.shutdown(socket.SHUT_WR)
+        time.sleep(0.2)  # the relay sees the half-close alone, before the proxy's answer
+        scripted.mode = "echo"
+        scripted.release.set()
+        reply = exact(s, 10)
+        rest = b""
+        while len(rest) < 100 and (chunk := s.recv(100)):
+            rest += chunk
+        assert (reply[:2], rest) == (b"\x05\x00", b"hiping"), (reply, rest)
+        s.close()
+
+
+def several_proxy_addresses(work, scripted, target):
+    """A proxy host with two addresses, the first refusing (nothing listens on ::1 there): the
+    relay goes on to the second."""
+    hosts = pathlib.Path("/etc/hosts")  # with_test_network's own copy
+    saved = hosts.read_text()
+    hosts.write_text(saved + "::1 proxy-pair.test\n127.0.0.1 proxy-pair.test\n")
+    try:
+        proxy_port = scripted.server_address[1]
+        first = socket.getaddrinfo("proxy-pair.test", proxy_port, type=socket.SOCK_STREAM)[0][4][0]
+        assert first == "::1", "the refusing address must come first, not " + first
+        with launch(work, "socks5://u:p@proxy-pair.test:%d" % proxy_port) as (_, port, _relay):
+            s, code = socks_connect(port, target)
+            assert (code, exact(s, 2)) == (0, b"hi"), code
+            s.close()
+    finally:
+        hosts.write_text(saved)
+
+
+def deny_netlink():
+    """A seccomp filter, inherited by every process started after it: socket(AF_NETLINK, ...)
+    fails with EAFNOSUPPORT, as on a kernel without sock_diag."""
+    import ctypes, platform
+    arch, socket_call = {"x86_64": (0xC000003E, 41), "aarch64": (0xC00000B7, 198)}[platform.machine()]
+    load, equal, answer = 0x20, 0x15, 0x06  # BPF_LD|W|ABS, BPF_JMP|JEQ|K, BPF_RET|K
+    allow, refuse = 0x7FFF0000, 0x00050000 | 97  # SECCOMP_RET_ALLOW, SECCOMP_RET_ERRNO|EAFNOSUPPORT
+    program = [(load, 0, 0, 4), (equal, 0, 4, arch), (load, 0, 0, 0), (equal, 0, 2, socket_call),
+               (load, 0, 0, 16), (equal, 1, 0, socket.AF_NETLINK), (answer, 0, 0, allow),
+               (answer, 0, 0, refuse)]
+
+    class Filter(ctypes.Structure):
+        _fields_ = [("code", ctypes.c_uint16), ("jt", ctypes.c_uint8), ("jf", ctypes.c_uint8),
+                    ("k", ctypes.c_uint32)]
+
+    class Program(ctypes.Structure):
+        _fields_ = [("len", ctypes.c_ushort), ("filter", ctypes.POINTER(Filter))]
+    filters = (Filter * len(program))(*program)
+    libc = ctypes.CDLL(None, use_errno=True)
+    if libc.prctl(38, 1, 0, 0, 0) or libc.prctl(22, 2, ctypes.byref(Program(len(program), filters)), 0, 0):
+        os._exit(126)  # PR_SET_NO_NEW_PRIVS, PR_SET_SECCOMP with SECCOMP_MODE_FILTER
+
+
+def owner_unknown(work, scripted, target):
+    """Where neither sock_diag nor /proc/net/tcp and tcp6 can be asked (netlink refused, and a
+    /proc with the processes only), the relay serves nobody, not even its own user."""
+    hide_tables = ["unshare", "-m", "sh", "-c", "mount -t proc -o subset=pid proc /proc && exec \"$@\"", "sh"]
+    with launch(work, "socks5://u:p@127.0.0.1:%d" % scripted.server_address[1], wrapper=hide_tables,
+                preexec=deny_netlink) as (_, port, relay):
+        assert not os.path.exists("/proc/%d/root/proc/net" % relay)
+        s = socket.create_connection(("127.0.0.1", port), 5)
+        with contextlib.suppress(ConnectionResetError):
+            s.sendall(b"\x05\x01\x00")
+            assert s.recv(2) == b"", "served without knowing who connected"
+        s.close()
 
 
 if __name__ == "__main__":

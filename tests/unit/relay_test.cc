@@ -88,6 +88,8 @@ TEST(Socks5, ProxySideLoginAndConnect) {
                                         {"\x05\x00"s, Parse::done, 2, socks5::kGeneralFailure},
                                         {"\x05"s, Parse::incomplete, 0, {}}});
   EXPECT_EQ(socks5::loginRequest("persona", "pw"), "\x01\x07persona\x02pw"s);
+  const std::string longest(255, 'x');
+  EXPECT_EQ(socks5::loginRequest(longest, longest), "\x01\xff"s + longest + "\xff"s + longest);
   expectRows(socks5::readLoginAnswer, {{"\x01\x00"s, Parse::done, 2, socks5::kSucceeded},
                                        {"\x05\x00"s, Parse::done, 2, socks5::kSucceeded},
                                        {"\x01\x01"s, Parse::done, 2, socks5::kNotAllowed},
@@ -111,6 +113,10 @@ TEST(HttpConnect, RequestAndAnswers) {
   expectRows(
       http::readConnectAnswer,
       {{head + "tunnel", Parse::done, head.size(), socks5::kSucceeded},
+       {"HTTP/1.1 204 No Content\r\n\r\n", Parse::done, 27, socks5::kSucceeded},
+       {"HTTP/1.0 299 Fine\r\n\r\n", Parse::done, 21, socks5::kSucceeded},
+       {"HTTP/1.1 300 Choices\r\n\r\n", Parse::done, 24, socks5::kGeneralFailure},
+       {"HTTP/1.1 199 Early\r\n\r\n", Parse::done, 22, socks5::kGeneralFailure},
        {"HTTP/1.0 407 Proxy Authentication Required\r\n\r\n", Parse::done, 46, socks5::kNotAllowed},
        {"HTTP/1.1 502 Bad Gateway\r\n\r\n", Parse::done, 28, socks5::kHostUnreachable},
        {"HTTP/1.1 403 Forbidden\r\n\r\n", Parse::done, 26, socks5::kNotAllowed},
@@ -121,7 +127,9 @@ TEST(HttpConnect, RequestAndAnswers) {
 }
 
 TEST(RelaySettings, FromProxyUrlAndThroughTheHandOver) {
-  const std::string longPassword(256, 'p');
+  const std::string longPassword(256, 'p'), longest(255, 'u');
+  std::string longestEncoded;  // 255 bytes once decoded: the limit is on what is sent
+  for (int i = 0; i < 255; ++i) longestEncoded += "%40";
   struct Case {
     std::string url;
     std::optional<RelaySettings> settings;
@@ -141,7 +149,12 @@ TEST(RelaySettings, FromProxyUrlAndThroughTheHandOver) {
       {"socks5://u:p@h:0", std::nullopt},
       {"socks5://u:p@h:1x", std::nullopt},
       {"socks5://u:p@::1:80", std::nullopt},
-      {"socks5://u:" + longPassword + "@h:1", std::nullopt}};
+      {"socks5://u:" + longPassword + "@h:1", std::nullopt},
+      {"socks5://" + longest + ":" + longest + "@h:1",
+       RelaySettings{UpstreamKind::socks5, "h", "1", longest, longest}},
+      {"socks5://" + longestEncoded + ":p@h:1",
+       RelaySettings{UpstreamKind::socks5, "h", "1", std::string(255, '@'), "p"}},
+      {"socks5://" + longest + "u:p@h:1", std::nullopt}};
   auto fields = [](const RelaySettings& s) {
     return std::tuple(s.kind, s.host, s.port, s.user, s.password);
   };

@@ -79,7 +79,7 @@ Read readRequest(std::string_view bytes) {
   if (bytes.size() < 4) return incomplete();
   if (byteAt(bytes, 0) != kVersion || byteAt(bytes, 2) != 0) return malformed();
   size_t length = targetLength(bytes.substr(3));
-  if (length == std::string_view::npos) return done(bytes.size(), kAddressTypeNotSupported);
+  if (length == std::string_view::npos) return done(4, kAddressTypeNotSupported);
   if (length == 0) return incomplete();
   if (byteAt(bytes, 3) == kDomainName) {
     if (byteAt(bytes, 4) == 0) return malformed();

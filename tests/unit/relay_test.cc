@@ -57,7 +57,7 @@ TEST(Socks5, BrowserSideGreetingAndRequest) {
               {connect + kV6Target, Parse::done, 22, {}},
               {connect + kDomainTarget.substr(0, 8), Parse::incomplete, 0, {}},
               {"\x05\x02\x00"s + kV4Target, Parse::done, 10, socks5::kCommandNotSupported},
-              {connect + "\x09\x01"s, Parse::done, 5, socks5::kAddressTypeNotSupported},
+              {connect + "\x09\x01"s, Parse::done, 4, socks5::kAddressTypeNotSupported},
               {connect + "\x03\x00\x00\x50"s, Parse::malformed, 0, {}},
               {"\x05\x01\x01"s + kV4Target, Parse::malformed, 0, {}}});
   // A name that is no host name never reaches a proxy (an HTTP one would read

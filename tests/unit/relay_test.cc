@@ -110,6 +110,10 @@ TEST(HttpConnect, RequestAndAnswers) {
   for (auto [plain, coded] : {std::pair{"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}})
     EXPECT_EQ(http::base64(plain), coded);
   const std::string head = "HTTP/1.1 200 Connection established\r\nVia: x\r\n\r\n";
+  auto headOf = [](size_t size) {  // a 200 head of exactly size bytes
+    std::string start = "HTTP/1.1 200 OK\r\nX: ";
+    return start + std::string(size - start.size() - 4, 'y') + "\r\n\r\n";
+  };
   expectRows(
       http::readConnectAnswer,
       {{head + "tunnel", Parse::done, head.size(), socks5::kSucceeded},
@@ -123,7 +127,9 @@ TEST(HttpConnect, RequestAndAnswers) {
        {"HTTP/1.1 500 Oops\r\n\r\n", Parse::done, 21, socks5::kGeneralFailure},
        {head.substr(0, 40), Parse::incomplete, 0, {}},
        {"SSH-2.0-OpenSSH\r\n\r\n", Parse::malformed, 0, {}},
-       {std::string(http::kMaxAnswerHead, 'x'), Parse::malformed, 0, {}}});
+       {std::string(http::kMaxAnswerHead, 'x'), Parse::malformed, 0, {}},
+       {headOf(http::kMaxAnswerHead), Parse::done, http::kMaxAnswerHead, socks5::kSucceeded},
+       {headOf(http::kMaxAnswerHead + 1), Parse::malformed, 0, {}}});
 }
 
 TEST(RelaySettings, FromProxyUrlAndThroughTheHandOver) {

@@ -49,7 +49,7 @@ int main(int argc, char** argv) {
   std::string command;
   for (int i = 1; i < argc; ++i) {
     std::string_view arg = argv[i];
-    if (arg == "--help" || arg == "-h") return quillon::printOutAndExit(kHelp, 0);
+    if (arg == "--help" || arg == "-h") return quillon::finishOutput(kHelp, 0);
     if (arg == "--json") {
       options.json = true;
     } else if (command.empty() && !arg.starts_with("-")) {

@@ -35,10 +35,10 @@ bool printOut(const std::string& text);
 
 // Writes text to standard output and returns status; when it cannot, says so
 // on standard error and returns kExitOutputFailed.
-int printOutAndExit(const std::string& text, int status);
+int finishOutput(const std::string& text, int status);
 
-// The path names a folder; else false, with "no such folder" or "not a
-// folder" on standard error.
+// The path names a folder; else false, with "no such folder", "not a
+// folder" or why it cannot be reached on standard error.
 bool checkFolder(const std::string& path);
 
 }  // namespace quillon

@@ -122,7 +122,7 @@ int runList(const CommandOptions& options) {
                     {report.ageSeconds ? ageText(*report.ageSeconds) : "-"}});
   }
   if (!options.json) out = renderTable(rows, options.colour);
-  return printOutAndExit(out, allRead ? kExitConsistent : kExitUsage);
+  return finishOutput(out, allRead ? kExitConsistent : kExitUsage);
 }
 
 }  // namespace quillon

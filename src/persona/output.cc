@@ -25,7 +25,7 @@ bool printOut(const std::string& text) {
   return true;
 }
 
-int printOutAndExit(const std::string& text, int status) {
+int finishOutput(const std::string& text, int status) {
   if (printOut(text)) return status;
   printError(std::string("cannot write the output: ") + std::strerror(errno));
   return kExitOutputFailed;
@@ -34,7 +34,10 @@ int printOutAndExit(const std::string& text, int status) {
 bool checkFolder(const std::string& path) {
   struct stat st {};
   if (stat(path.c_str(), &st) != 0) {
-    printError("no such folder: " + escapeText(path));
+    if (errno == ENOENT || errno == ENOTDIR)
+      printError("no such folder: " + escapeText(path));
+    else
+      printError("cannot reach the folder " + escapeText(path) + ": " + std::strerror(errno));
     return false;
   }
   if (!S_ISDIR(st.st_mode)) {

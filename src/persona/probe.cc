@@ -28,7 +28,7 @@ int runProbe(const CommandOptions& options) {
   if (!isSocks5Proxy(o.proxyServer)) {
     std::string why = "the launcher probes only a socks5:// proxy; this persona's is ";
     why += proxy.empty() ? "unset" : escapeText(proxy);
-    return printOutAndExit(
+    return finishOutput(
         options.json ? jsonLine({{"proxy", proxy}, {"error_code", "NOT_SOCKS5"}, {"message", why}})
                      : "probe not run: " + why + "\n",
         kExitProbeFailed);
@@ -49,10 +49,10 @@ int runProbe(const CommandOptions& options) {
     out["error_code"] = r.errorCode;
     out["message"] = message;
     out["curl_exit_code"] = r.curlExitCode;
-    return printOutAndExit(options.json ? jsonLine(std::move(out))
-                                        : paint("probe failed", "31", options.colour) + ": " +
-                                              r.errorCode + ": " + escapeText(message) + "\n",
-                           kExitProbeFailed);
+    return finishOutput(options.json ? jsonLine(std::move(out))
+                                     : paint("probe failed", "31", options.colour) + ": " +
+                                           r.errorCode + ": " + escapeText(message) + "\n",
+                        kExitProbeFailed);
   }
 
   ResolvedPersona resolved = resolvePersona(o, r);
@@ -86,7 +86,7 @@ int runProbe(const CommandOptions& options) {
               {"notes", verdict.notes},
               {"zone_table", zones.path}});
   const int status = verdict.consistent() ? kExitConsistent : kExitInconsistent;
-  if (options.json) return printOutAndExit(jsonLine(std::move(out)), status);
+  if (options.json) return finishOutput(jsonLine(std::move(out)), status);
   std::vector<Row> rows;
   for (const char* key : {"proxy", "provider", "ip", "country_code", "timezone", "latitude",
                           "longitude", "lang", "accept_language"}) {
@@ -99,7 +99,7 @@ int runProbe(const CommandOptions& options) {
                                : paint("inconsistent", "31", options.colour) + "\n";
   for (const std::string& reason : verdict.reasons) text += "  " + escapeText(reason) + "\n";
   for (const std::string& note : verdict.notes) text += "note: " + escapeText(note) + "\n";
-  return printOutAndExit(text, status);
+  return finishOutput(text, status);
 }
 
 }  // namespace quillon

@@ -28,6 +28,7 @@ bool isUtf8(std::string_view text) {
   return true;
 }
 
+// Not a string, or a string of well-formed UTF-8.
 bool isUtf8Text(const Json& value) {
   return !value.is_string() || isUtf8(value.get_ref<const std::string&>());
 }

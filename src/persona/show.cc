@@ -91,7 +91,7 @@ int runShow(const CommandOptions& options) {
   std::string out = options.json ? jsonLine(showJson(view)) : showText(view, options.colour);
   // A launch that would not start the engine is not a persona that works.
   bool starts = view.road != "refused" && view.engineFound;
-  return printOutAndExit(out, starts ? kExitConsistent : kExitInconsistent);
+  return finishOutput(out, starts ? kExitConsistent : kExitInconsistent);
 }
 
 }  // namespace quillon

@@ -168,7 +168,8 @@ PersonaView viewPersona(const std::string& programPath,
     add("on-proxy-fail", "default", o.onProxyFail);
   else
     add("on-proxy-fail", "stated",
-        onProxyFail == o.onProxyFail ? o.onProxyFail : o.onProxyFail + " (" + onProxyFail + ")");
+        onProxyFail == o.onProxyFail ? o.onProxyFail
+                                     : o.onProxyFail + " (from \"" + onProxyFail + "\")");
 
   view.environment = applyEngineKind(in.engineKind, o, resolved, extra);
   // The relay's port is the system's choice at each launch.

@@ -1,7 +1,5 @@
 // quillon-persona: what a persona will do at launch, and whether its proxy
 // still fits it. Changes nothing.
-#include <sys/stat.h>
-
 #include <string_view>
 
 #include "persona/commands.h"
@@ -31,8 +29,10 @@ code, and never changes anything: no report is written, nothing is deleted.
   --json  one JSON object (one per line and profile for list)
   --help  this text
 
-Exit status: 0 consistent (or done); 2 usage error or a DIR that is not a
-folder; 3 inconsistent (one line per reason); 4 the probe failed.
+Exit status: 0 consistent (or done); 1 the output could not be written;
+2 usage error or a DIR that is missing or not a folder; 3 inconsistent (one
+line per reason), or for show a launch that would not start the engine
+(refused, or the engine missing); 4 the probe failed.
 Colour only on a terminal with NO_COLOR unset or empty.
 )";
 
@@ -49,7 +49,7 @@ int main(int argc, char** argv) {
   std::string command;
   for (int i = 1; i < argc; ++i) {
     std::string_view arg = argv[i];
-    if (arg == "--help" || arg == "-h") return quillon::printOut(kHelp) ? 0 : 1;
+    if (arg == "--help" || arg == "-h") return quillon::finishOutput(kHelp, 0);
     if (arg == "--json") {
       options.json = true;
     } else if (command.empty() && !arg.starts_with("-")) {
@@ -66,10 +66,10 @@ int main(int argc, char** argv) {
   }
   if (command.empty()) return usage("no command given");
   if (command == "list" && options.folders.empty()) return usage("list needs a folder");
-  // A launch creates a missing user data directory, but a file there is a mistake.
-  struct stat st {};
-  if (options.userDataDir && stat(options.userDataDir->c_str(), &st) == 0 && !S_ISDIR(st.st_mode))
-    return usage("not a folder: " + quillon::escapeText(*options.userDataDir));
+  // A launch creates a missing user data directory, but a persona is checked
+  // before its folder is gone or mistyped: either is a mistake here.
+  if (options.userDataDir && !quillon::checkFolder(*options.userDataDir))
+    return quillon::kExitUsage;
   options.colour = !options.json && quillon::colourWanted();
   if (command == "show") return quillon::runShow(options);
   if (command == "probe") return quillon::runProbe(options);

@@ -37,15 +37,7 @@ bool isProfile(const std::string& dir) {
 // The profiles of one argument, in name order; false (and a line on
 // standard error) when it is not a folder that can be read.
 bool collectProfiles(const std::string& folder, std::vector<std::string>& profiles) {
-  struct stat st {};
-  if (stat(folder.c_str(), &st) != 0) {
-    printError("no such folder: " + escapeText(folder));
-    return false;
-  }
-  if (!S_ISDIR(st.st_mode)) {
-    printError("not a folder: " + escapeText(folder));
-    return false;
-  }
+  if (!checkFolder(folder)) return false;
   if (isProfile(folder)) {
     profiles.push_back(folder);
     return true;
@@ -113,7 +105,7 @@ int runList(const CommandOptions& options) {
                    {"timezone", report.timezone},
                    {"ts", report.timestamp}};
       line["age_s"] = report.ageSeconds ? Json(*report.ageSeconds) : Json(nullptr);
-      out += jsonLine(line);
+      out += jsonLine(std::move(line));
       continue;
     }
     auto shown = [](const std::string& text) { return text.empty() ? "-" : escapeText(text); };
@@ -130,8 +122,7 @@ int runList(const CommandOptions& options) {
                     {report.ageSeconds ? ageText(*report.ageSeconds) : "-"}});
   }
   if (!options.json) out = renderTable(rows, options.colour);
-  printOut(out);
-  return allRead ? kExitConsistent : kExitUsage;
+  return finishOutput(out, allRead ? kExitConsistent : kExitUsage);
 }
 
 }  // namespace quillon

@@ -8,6 +8,7 @@
 #include "launcher/engine_relay.h"
 #include "launcher/launch_decision.h"
 #include "persona/render.h"
+#include "platform/files.h"
 #include "platform/paths.h"
 
 namespace quillon {
@@ -84,6 +85,7 @@ PersonaView viewPersona(const std::string& programPath,
   const OverlayKeys& o = in.overlay;
   JsonFileRead config = readJsonObjectFileChecked(in.launchConfigPath);
   view.configState = config.state;
+  view.engineFound = isExecutableFile(in.engineBinary);
   view.lastReport = readLastReport(in.userDataDir, now);
 
   const bool discovery = takesDiscoveryPath(o);
@@ -161,7 +163,13 @@ PersonaView viewPersona(const std::string& programPath,
     add("start-page", "default", "chrome://version");
   else
     add("start-page", "stated", o.startPage);
-  add("on-proxy-fail", "stated", o.onProxyFail);
+  const std::string onProxyFail = statedText(config.object, "on-proxy-fail");
+  if (onProxyFail.empty())
+    add("on-proxy-fail", "default", o.onProxyFail);
+  else
+    add("on-proxy-fail", "stated",
+        onProxyFail == o.onProxyFail ? o.onProxyFail
+                                     : o.onProxyFail + " (from \"" + onProxyFail + "\")");
 
   view.environment = applyEngineKind(in.engineKind, o, resolved, extra);
   // The relay's port is the system's choice at each launch.

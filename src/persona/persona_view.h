@@ -29,7 +29,8 @@ struct PersonaValue {
 struct PersonaView {
   LaunchInputs inputs;
   JsonFileState configState = JsonFileState::missing;
-  std::string road;  // "direct", "discovery" or "refused"
+  bool engineFound = false;  // as the spawn checks it; else a launch ends at the fatal line
+  std::string road;          // "direct", "discovery" or "refused"
   std::string why;
   std::vector<PersonaValue> values;
   // Values from the proxy come from the last "ok" result report when there

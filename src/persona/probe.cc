@@ -28,11 +28,10 @@ int runProbe(const CommandOptions& options) {
   if (!isSocks5Proxy(o.proxyServer)) {
     std::string why = "the launcher probes only a socks5:// proxy; this persona's is ";
     why += proxy.empty() ? "unset" : escapeText(proxy);
-    if (options.json)
-      printOut(jsonLine({{"proxy", proxy}, {"error_code", "NOT_SOCKS5"}, {"message", why}}));
-    else
-      printOut("probe not run: " + why + "\n");
-    return kExitProbeFailed;
+    return finishOutput(
+        options.json ? jsonLine({{"proxy", proxy}, {"error_code", "NOT_SOCKS5"}, {"message", why}})
+                     : "probe not run: " + why + "\n",
+        kExitProbeFailed);
   }
 
   DiscoverySeams seams;
@@ -50,10 +49,10 @@ int runProbe(const CommandOptions& options) {
     out["error_code"] = r.errorCode;
     out["message"] = message;
     out["curl_exit_code"] = r.curlExitCode;
-    printOut(options.json ? jsonLine(out)
-                          : paint("probe failed", "31", options.colour) + ": " + r.errorCode +
-                                ": " + escapeText(message) + "\n");
-    return kExitProbeFailed;
+    return finishOutput(options.json ? jsonLine(std::move(out))
+                                     : paint("probe failed", "31", options.colour) + ": " +
+                                           r.errorCode + ": " + escapeText(message) + "\n",
+                        kExitProbeFailed);
   }
 
   ResolvedPersona resolved = resolvePersona(o, r);
@@ -86,24 +85,21 @@ int runProbe(const CommandOptions& options) {
               {"reasons", verdict.reasons},
               {"notes", verdict.notes},
               {"zone_table", zones.path}});
-  if (options.json) {
-    printOut(jsonLine(out));
-  } else {
-    std::vector<Row> rows;
-    for (const char* key : {"proxy", "provider", "ip", "country_code", "timezone", "latitude",
-                            "longitude", "lang", "accept_language"}) {
-      std::string value = out[key].get<std::string>();
-      rows.push_back({{key}, {value.empty() ? "-" : escapeText(value)}});
-    }
-    rows.push_back({{"elapsed"}, {std::to_string(r.elapsedMs) + " ms"}});
-    std::string text = renderTable(rows, options.colour);
-    text += verdict.consistent() ? paint("consistent", "32", options.colour) + "\n"
-                                 : paint("inconsistent", "31", options.colour) + "\n";
-    for (const std::string& reason : verdict.reasons) text += "  " + escapeText(reason) + "\n";
-    for (const std::string& note : verdict.notes) text += "note: " + escapeText(note) + "\n";
-    printOut(text);
+  const int status = verdict.consistent() ? kExitConsistent : kExitInconsistent;
+  if (options.json) return finishOutput(jsonLine(std::move(out)), status);
+  std::vector<Row> rows;
+  for (const char* key : {"proxy", "provider", "ip", "country_code", "timezone", "latitude",
+                          "longitude", "lang", "accept_language"}) {
+    std::string value = out[key].get<std::string>();
+    rows.push_back({{key}, {value.empty() ? "-" : escapeText(value)}});
   }
-  return verdict.consistent() ? kExitConsistent : kExitInconsistent;
+  rows.push_back({{"elapsed"}, {std::to_string(r.elapsedMs) + " ms"}});
+  std::string text = renderTable(rows, options.colour);
+  text += verdict.consistent() ? paint("consistent", "32", options.colour) + "\n"
+                               : paint("inconsistent", "31", options.colour) + "\n";
+  for (const std::string& reason : verdict.reasons) text += "  " + escapeText(reason) + "\n";
+  for (const std::string& note : verdict.notes) text += "note: " + escapeText(note) + "\n";
+  return finishOutput(text, status);
 }
 
 }  // namespace quillon

@@ -3,12 +3,59 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <optional>
 
 #include "config/proxy_url.h"
 #include "platform/process_info.h"
 #include "report/utf8.h"
 
 namespace quillon {
+
+namespace {
+
+// The embeddings, overrides and isolates that reorder the text around them.
+bool isBidiControl(char32_t scalar) {
+  return (scalar >= 0x202a && scalar <= 0x202e) || (scalar >= 0x2066 && scalar <= 0x2069);
+}
+
+bool isUtf8(std::string_view text) {
+  for (size_t i = 0; i < text.size();) {
+    char32_t scalar = 0;
+    size_t length = decodeUtf8Scalar(text, i, scalar);
+    if (length == 0) return false;
+    i += length;
+  }
+  return true;
+}
+
+// Not a string, or a string of well-formed UTF-8.
+bool isUtf8Text(const Json& value) {
+  return !value.is_string() || isUtf8(value.get_ref<const std::string&>());
+}
+
+// The member's escaped form when its text, or an element's, is not UTF-8.
+std::optional<Json> escapedForm(const Json& value) {
+  if (value.is_string() && !isUtf8Text(value)) return escapeText(value.get<std::string>());
+  if (!value.is_array() || std::all_of(value.begin(), value.end(), isUtf8Text)) return {};
+  Json escaped = Json::array();
+  for (const Json& element : value)
+    escaped.push_back(element.is_string() ? Json(escapeText(element.get<std::string>())) : element);
+  return escaped;
+}
+
+// Beside each member whose text is not UTF-8, NAME_escaped, in objects at
+// any depth.
+void addEscapedForms(Json& object) {
+  std::vector<std::pair<std::string, Json>> added;
+  for (auto& [key, value] : object.items()) {
+    if (value.is_object()) addEscapedForms(value);
+    if (std::optional<Json> escaped = escapedForm(value))
+      added.emplace_back(key + "_escaped", std::move(*escaped));
+  }
+  for (auto& [key, value] : added) object[key] = std::move(value);
+}
+
+}  // namespace
 
 std::string escapeText(std::string_view bytes) {
   static const char* kHex = "0123456789abcdef";
@@ -17,7 +64,8 @@ std::string escapeText(std::string_view bytes) {
   for (size_t i = 0; i < bytes.size();) {
     char32_t scalar = 0;
     size_t length = decodeUtf8Scalar(bytes, i, scalar);
-    bool control = scalar < 0x20 || scalar == 0x7f || (scalar >= 0x80 && scalar < 0xa0);
+    bool control = scalar < 0x20 || scalar == 0x7f || (scalar >= 0x80 && scalar < 0xa0) ||
+                   isBidiControl(scalar);
     if (length > 0 && !control) {
       if (scalar == '\\') out += '\\';
       out.append(bytes.substr(i, length));
@@ -103,7 +151,8 @@ bool colourWanted() {
   return isatty(STDOUT_FILENO) == 1 && (!noColour || noColour->empty());
 }
 
-std::string jsonLine(const Json& value) {
+std::string jsonLine(Json value) {
+  if (value.is_object()) addEscapedForms(value);
   return value.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 

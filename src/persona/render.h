@@ -12,8 +12,10 @@
 
 namespace quillon {
 
-// The text with backslash, control characters and bytes that are not UTF-8
-// escaped ("\\", "\n", "\t", "\xNN"); everything else as it is.
+// The text with backslash, control characters, bidirectional controls
+// (U+202A-202E, U+2066-2069) and bytes that are not UTF-8 escaped ("\\",
+// "\n", "\t", "\xNN" for each byte); everything else as it is. The bytes
+// can be had back from it.
 std::string escapeText(std::string_view bytes);
 
 // Columns the text takes: one per Unicode scalar of well-formed UTF-8.
@@ -44,7 +46,9 @@ std::string paint(std::string_view text, const char* colour, bool on);
 // Standard output is a terminal and NO_COLOR is unset or empty.
 bool colourWanted();
 
-// The value as one line of JSON; text that is not UTF-8 shows U+FFFD.
-std::string jsonLine(const Json& value);
+// The value as one line of JSON. Text that is not UTF-8 shows U+FFFD, and
+// its member (a string, or an array holding one) has a second one beside it,
+// its name + "_escaped", holding it as escapeText gives it.
+std::string jsonLine(Json value);
 
 }  // namespace quillon

@@ -26,6 +26,7 @@ Json showJson(const PersonaView& v) {
   out["config"] = {{"path", v.inputs.launchConfigPath},
                    {"state", jsonFileStateName(v.configState)}};
   out["engine_kind"] = engineKindName(v.inputs.engineKind);
+  out["engine"] = {{"path", v.inputs.engineBinary}, {"found", v.engineFound}};
   out["road"] = v.road;
   out["why"] = v.why;
   Json values = Json::object();
@@ -47,7 +48,12 @@ std::string showText(const PersonaView& v, bool colour) {
         (v.configState == JsonFileState::read ? "" : ": defaults") + ")"}},
       {{"engine kind"},
        {std::string(engineKindName(v.inputs.engineKind)) + " (QUILLON_ENGINE_KIND)"}},
-      {{"engine"}, {escapeText(v.inputs.engineBinary)}},
+      {{"engine"},
+       {escapeText(v.inputs.engineBinary) +
+            (v.engineFound
+                 ? ""
+                 : " (missing: a launch ends with \"Engine binary not found\", status 1)"),
+        v.engineFound ? "" : "31"}},
       {{"road"}, {v.road, v.road == "refused" ? "31" : ""}},
       {{"why"}, {escapeText(v.why)}}};
   std::string out = renderTable(head, colour) + "\nvalues\n";
@@ -83,7 +89,9 @@ std::string showText(const PersonaView& v, bool colour) {
 int runShow(const CommandOptions& options) {
   PersonaView view = viewPersona(options.programPath, options.userDataDir, std::time(nullptr));
   std::string out = options.json ? jsonLine(showJson(view)) : showText(view, options.colour);
-  return printOut(out) ? kExitConsistent : 1;
+  // A launch that would not start the engine is not a persona that works.
+  bool starts = view.road != "refused" && view.engineFound;
+  return finishOutput(out, starts ? kExitConsistent : kExitInconsistent);
 }
 
 }  // namespace quillon

@@ -1,6 +1,8 @@
 // quillon-persona as a whole process, inside the network of with_test_network.sh: show agrees
 // with what the recording engine receives from a real launch; probe through real microsocks;
-// list over profiles with good, missing and malformed reports.
+// list over profiles with good, missing and malformed reports; the failures that are not success.
+#include <fcntl.h>
+
 #include <nlohmann/json.hpp>
 
 #include "test_network_process.h"
@@ -32,7 +34,7 @@ TEST_F(PersonaTool, ShowIsWhatALaunchDoes) {
   const std::string discovery =
       R"("proxy-server":")" + proxyAt("QUILLON_TEST_PROXY_PORT") +
       R"(","auto-timezone":true,"auto-lang":1,"auto-geo":true,)"
-      R"("webrtc-no-leak":true,"device-memory":4,"close-previous-tabs":1)";
+      R"("webrtc-no-leak":true,"device-memory":4,"close-previous-tabs":1,"on-proxy-fail":"fallback")";
   for (const char* kind : {"quillon", "chromium"}) {
     for (const std::string& members : {direct, discovery}) {
       setEnv("QUILLON_ENGINE_KIND", kind);
@@ -57,6 +59,10 @@ TEST_F(PersonaTool, ShowIsWhatALaunchDoes) {
       EXPECT_EQ(view["environment"].empty(), std::string(kind) == "quillon");
       EXPECT_EQ(view["hygiene"]["delete"], nlohmann::json::array()) << "all gone at the launch";
       EXPECT_EQ(shown.out.find("pw@"), std::string::npos);
+      const bool stated = members == discovery;
+      EXPECT_EQ(view["values"]["on-proxy-fail"],
+                nlohmann::json({{"source", stated ? "stated" : "default"},
+                                {"value", stated ? "fallback" : "block"}}));
     }
   }
 }
@@ -121,6 +127,8 @@ TEST_F(PersonaTool, ListShowsEveryProfile) {
   writeFile(folder + "/no report\n/command-line.json", "{}");
   writeFile(folder + "/bad/.quillon-launcher-result.json", R"({"status":)");
   writeFile(folder + "/not a profile/x", "");
+  writeFile(folder + "/caf\xe9/command-line.json", "{}");  // Latin-1, not UTF-8
+  writeFile(folder + "/caf\xef\xbf\xbd/command-line.json", "{}");
   Launch run = persona({"list", "."}, folder);
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(
@@ -129,11 +137,29 @@ TEST_F(PersonaTool, ListShowsEveryProfile) {
       "  ZONE           AGE\n"
       "./bad          missing  -                   no         malformed  -            -      "
       "  -              -\n"
+      "./caf\\xe9      read     -                   no         missing    -            -      "
+      "  -              -\n"
+      "./caf\xef\xbf\xbd         read     -                   no         missing    -            - "
+      "     "
+      "  -              -\n"
       "./good         read     socks5://u:***@h:1  no         ok         203.0.113.7  de     "
       "  Europe/Berlin  -\n"
       "./no report\\n  read     -                   no         missing    -            -      "
       "  -              -\n")
       << run.out;
+  // Two names that JSON shows alike: the one that is not UTF-8 has its escaped form beside it.
+  run = persona({"--json", "list", "."}, folder);
+  EXPECT_NE(run.out.find("{\"profile\":\"./caf\xef\xbf\xbd\",\"config\":\"./caf\xef\xbf\xbd/"
+                         "command-line.json\",\"config_state\":\"read\""),
+            std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find(R"("profile_escaped":"./caf\\xe9","config_escaped":"./caf\\xe9/)"
+                         R"(command-line.json"})"),
+            std::string::npos)
+      << run.out;
+  size_t escaped = 0;
+  for (size_t at = 0; (at = run.out.find("_escaped\":", at)) != std::string::npos; ++at) ++escaped;
+  EXPECT_EQ(escaped, 2u) << "the profile and config of the one name that is not UTF-8";
   run = persona({"--json", "list", folder + "/good/command-line.json", folder + "/good"});
   EXPECT_EQ(run.status, 2);
   EXPECT_NE(run.out.find(R"("proxy":"socks5://u:***@h:1","discovery":false,"report":"read",)"
@@ -141,6 +167,67 @@ TEST_F(PersonaTool, ListShowsEveryProfile) {
             std::string::npos)
       << run.out;
   EXPECT_NE(run.out.find("quillon-persona: not a folder: "), std::string::npos);
+}
+
+// A folder that is not there and output that cannot be written fail, with one line on standard
+// error; a launch that would not start the engine (refused, or the engine missing, where the
+// launcher ends at its fatal line) is not success either.
+TEST_F(PersonaTool, FailuresAreNotSuccess) {
+  writePersona(R"("proxy-server":")" + proxyAt("QUILLON_TEST_PROXY_PORT") + R"(","auto-geo":1)");
+  const std::string notSocks = tmp / "not socks";
+  writeFile(notSocks + "/command-line.json", R"({"proxy-server":"http://127.0.0.1:9"})");
+  const std::string missing = tmp / "no such", engine = tmp / "no engine";
+  const std::string full = "quillon-persona: cannot write the output: No space left on device\n";
+  const int devFull = open("/dev/full", O_WRONLY | O_CLOEXEC);
+  ASSERT_GE(devFull, 0);
+  struct Row {
+    Args args;
+    int status;
+    std::string out;  // all it prints (standard output only when not /dev/full); "": not compared
+    int standardOutput = -1;
+    std::string engineKind = "quillon";
+  };
+  const std::vector<Row> rows = {
+      {{"show", "--user-data-dir=" + missing},
+       2,
+       "quillon-persona: no such folder: " + missing + "\n"},
+      {{"--json", "probe", "--user-data-dir=" + missing},
+       2,
+       "quillon-persona: no such folder: " + missing + "\n"},
+      {{"list", profile}, 1, full, devFull},
+      {{"--json", "list", profile}, 1, full, devFull},
+      {{"show", "--user-data-dir=" + profile}, 1, full, devFull},
+      {{"probe", "--user-data-dir=" + profile}, 1, full, devFull},
+      {{"--json", "probe", "--user-data-dir=" + notSocks}, 1, full, devFull},
+      {{"show", "--user-data-dir=" + profile}, 3, "", -1, "other"},  // refused
+  };
+  for (const Row& row : rows) {
+    setEnv("QUILLON_ENGINE_KIND", row.engineKind);
+    Launch run =
+        launch(row.args, {.program = QUILLON_PERSONA_PATH, .standardOutput = row.standardOutput});
+    EXPECT_EQ(run.status, row.status) << row.args[0] << " " << row.args[1] << "\n" << run.out;
+    if (!row.out.empty()) {
+      EXPECT_EQ(run.out, row.out) << row.args[0] << " " << row.args[1];
+    }
+  }
+  close(devFull);
+
+  setEnv("QUILLON_ENGINE_KIND", "quillon");
+  setEnv("QUILLON_ENGINE_BIN", engine);
+  Launch launched = launch({"--user-data-dir=" + profile});
+  EXPECT_EQ(launched.status, 1);
+  EXPECT_EQ(launched.out, "[quillon-launcher] Engine binary not found:\n" + engine + "\n");
+  Launch shown = persona({"show", "--user-data-dir=" + profile});
+  EXPECT_EQ(shown.status, 3);
+  EXPECT_NE(
+      shown.out.find("engine         " + engine +
+                     " (missing: a launch ends with \"Engine binary not found\", status 1)\n"),
+      std::string::npos)
+      << shown.out;
+  shown = persona({"--json", "show", "--user-data-dir=" + profile});
+  EXPECT_EQ(shown.status, 3);
+  EXPECT_EQ(nlohmann::json::parse(shown.out)["engine"],
+            nlohmann::json({{"path", engine}, {"found", false}}));
 }
 
 }  // namespace

@@ -71,6 +71,8 @@ class LauncherProcess : public ::testing::Test {
     pid_t pid = fork();
     if (pid == 0) {
       close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
+      // Opened before the user may change: nobody need not reach the build folder.
+      int program = open(setup.program.c_str(), O_PATH | O_CLOEXEC);
       int err = setup.standardError >= 0 ? setup.standardError : out;
       if (dup2(open("/dev/null", O_RDONLY | O_CLOEXEC), 0) < 0 || dup2(out, 1) < 0 ||
           dup2(err, 2) < 0 || (setup.inheritedFd >= 0 && dup2(setup.inheritedFd, 7) < 0))
@@ -86,7 +88,7 @@ class LauncherProcess : public ::testing::Test {
                                setresuid(65534, 65534, 65534) != 0)) ||
            setrlimit(RLIMIT_NPROC, &one) != 0))
         _exit(126);
-      if (chdir(setup.cwd.c_str()) == 0) execve(setup.program.c_str(), cArgv.data(), cEnv.data());
+      if (chdir(setup.cwd.c_str()) == 0) fexecve(program, cArgv.data(), cEnv.data());
       _exit(127);
     }
     close(out);

@@ -1,6 +1,7 @@
 // The launcher and its desktop companion under xvfb-run.
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 
 #include <xcb/xcb.h>
 
@@ -124,12 +125,23 @@ TEST_F(DesktopLaunch, AlertCancelAndTheEngineInputsWithAndWithoutAWindow) {
   expectStarted(windowed);
   EXPECT_EQ(windowed["env"], environment);
   EXPECT_NE(report().find(R"("status":"ok")"), std::string::npos) << "the companion's discovery";
-  for (const char* display : {"", ":9999"}) {  // none, and one that cannot be opened
-    setEnv("DISPLAY", display);
+  // No display, one that cannot be opened, a companion that cannot be executed (the hand-over's
+  // descriptor is closed again).
+  const std::string app = tmp / "app/", unusable = app + "libexec/quillon/quillon-launcher-window";
+  std::filesystem::create_directories(app + "bin");
+  std::filesystem::copy_file(QUILLON_LAUNCHER_PATH, app + "bin/quillon-launcher");
+  writeFile(unusable, "not a program\n");
+  chmod(unusable.c_str(), 0755);
+  const std::string launcher = QUILLON_LAUNCHER_PATH, display = getenv("DISPLAY");
+  for (const auto& [program, shown] :
+       {std::pair(launcher, std::string()), std::pair(launcher, std::string(":9999")),
+        std::pair(app + "bin/quillon-launcher", display)}) {
+    setEnv("DISPLAY", shown);
+    setup.program = program;
     Launch windowless = launch({"--user-data-dir=" + profile}, setup);
     expectStarted(windowless);
     for (const char* key : {"arg", "fd", "SigBlk:", "SigIgn:"})
-      EXPECT_EQ(windowed[key], windowless[key]) << key << display;
+      EXPECT_EQ(windowed[key], windowless[key]) << key << " " << program << " " << shown;
   }
 }
 

@@ -71,8 +71,6 @@ class LauncherProcess : public ::testing::Test {
     pid_t pid = fork();
     if (pid == 0) {
       close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
-      // Opened before the user may change: nobody need not reach the build folder.
-      int program = open(setup.program.c_str(), O_PATH | O_CLOEXEC);
       int err = setup.standardError >= 0 ? setup.standardError : out;
       if (dup2(open("/dev/null", O_RDONLY | O_CLOEXEC), 0) < 0 || dup2(out, 1) < 0 ||
           dup2(err, 2) < 0 || (setup.inheritedFd >= 0 && dup2(setup.inheritedFd, 7) < 0))
@@ -82,6 +80,9 @@ class LauncherProcess : public ::testing::Test {
       if (setup.blocked) sigaddset(&mask, setup.blocked);
       sigprocmask(SIG_SETMASK, &mask, nullptr);
       for (int sig = 1; sig < NSIG; ++sig) signal(sig, sig == setup.ignored ? SIG_IGN : SIG_DFL);
+      // Opened before the user may change (nobody need not reach the build folder), after
+      // descriptor 7 is in place.
+      int program = open(setup.program.c_str(), O_PATH | O_CLOEXEC);
       const rlimit one = {1, 1};
       if (setup.oneProcess &&
           ((geteuid() == 0 && (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 ||

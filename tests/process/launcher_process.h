@@ -42,6 +42,7 @@ struct Options {
 
 struct Launch {
   int status = -1;   // exit status, -1 when killed by a signal or held too long
+  int signal = 0;    // the signal that ended it (SIGKILL from here when held past 20 s)
   std::string out;   // standard output and error
   Args items;        // the engine's record, "KEY VALUE" each, when one ran
   int children = 0;  // processes reaped besides the launcher
@@ -99,6 +100,7 @@ class LauncherProcess : public ::testing::Test {
       waitpid(pid, &status, 0);
     }
     if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) run.signal = WTERMSIG(status);
     auto reapedAll = [&] {  // reaps one child, if one has ended: true when none is left
       pid_t done = waitpid(-1, nullptr, WNOHANG);
       run.children += done > 0;
@@ -116,7 +118,7 @@ class LauncherProcess : public ::testing::Test {
 
   // Exit 0, nothing printed, one engine (the launcher's own child) that recorded its start.
   void expectStarted(const Launch& run) {
-    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.status, 0) << "signal " << run.signal;
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.children, 1);
     EXPECT_FALSE(run.items.empty());

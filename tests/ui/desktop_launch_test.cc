@@ -146,7 +146,8 @@ TEST_F(DesktopLaunch, AlertCancelAndTheEngineInputsWithAndWithoutAWindow) {
 }
 
 // The window killed through the X server (as xkill does) while discovery waits: the launch goes
-// on without it, silently, and the engine starts; an engine that cannot start gives its line.
+// on without it, silently, and the engine starts; an engine that cannot start gives its line, and
+// so it does when the fatal alert is what is killed.
 TEST_F(DesktopLaunch, LosingTheDisplayDuringDiscoveryLaunchesWithoutTheWindow) {
   for (const std::string engine : {QUILLON_RECORDING_ENGINE_PATH, "/nonexistent"}) {
     setEnv("QUILLON_ENGINE_BIN", engine);
@@ -160,12 +161,23 @@ TEST_F(DesktopLaunch, LosingTheDisplayDuringDiscoveryLaunchesWithoutTheWindow) {
     if (engine == "/nonexistent") {
       EXPECT_EQ(
           std::pair(run.status, run.out),
-          std::pair(1, std::string("[quillon-launcher] Engine binary not found:\n/nonexistent\n")));
+          std::pair(1, std::string("[quillon-launcher] Engine binary not found:\n/nonexistent\n")))
+          << "signal " << run.signal;
     } else {
       expectStarted(run);
       EXPECT_NE(report().find(R"("status":"ok")"), std::string::npos) << report();
     }
   }
+  SilentProxy closed;  // discovery fails at once, and the alert follows the line
+  const int port = closed.port();
+  close(closed.fd);
+  Launch run = launchActing("Quillon Browser", port, {}, [&](xcb_window_t alert) {
+    xcb_kill_client(x, alert);
+    xcb_flush(x);
+  });
+  EXPECT_EQ(
+      std::pair(run.status, run.out),
+      std::pair(1, std::string("[quillon-launcher] Engine binary not found:\n/nonexistent\n")));
 }
 
 // The companion carries on with the configuration bytes the launcher hands it and never reads the

@@ -145,14 +145,19 @@ TEST_F(DesktopLaunch, AlertCancelAndTheEngineInputsWithAndWithoutAWindow) {
   }
 }
 
-// The window killed through the X server (as xkill does) while discovery waits: the launch goes
-// on without it, silently, and the engine starts; an engine that cannot start gives its line, and
+// The window killed through the X server (as xkill does) while discovery waits, with the SIGPIPE
+// of a write that meets the closed connection: the launch goes on without it, silently, and the
+// engine starts; an engine that cannot start gives its line, and
 // so it does when the fatal alert is what is killed.
 TEST_F(DesktopLaunch, LosingTheDisplayDuringDiscoveryLaunchesWithoutTheWindow) {
   for (const std::string engine : {QUILLON_RECORDING_ENGINE_PATH, "/nonexistent"}) {
     setEnv("QUILLON_ENGINE_BIN", engine);
     SilentProxy silent;
     Launch run = launchActing(kWindowTitle, silent.port(), {}, [&](xcb_window_t w) {
+      // A write to the connection just closed raises SIGPIPE in the window's process.
+      std::string pid = property(w, "_NET_WM_PID");
+      ASSERT_EQ(pid.size(), sizeof(uint32_t));
+      kill(*reinterpret_cast<const uint32_t*>(pid.data()), SIGPIPE);
       xcb_kill_client(x, w);
       xcb_flush(x);
       EXPECT_TRUE(waitUntil([&] { return !focused(kWindowTitle); }));

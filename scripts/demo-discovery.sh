@@ -2,7 +2,9 @@
 # The discovery path on a sample persona whose values come from its proxy:
 # runs inside a private network (tests/discovery/with_test_network.sh) where a
 # real SOCKS5 server (microsocks, with a login) leads to a local geo-IP
-# responder, and shows the values the engine received and the report.
+# responder. With Debian's Chromium as the engine (QUILLON_ENGINE_KIND=chromium)
+# it shows what the page has and what Chromium cannot carry; without it, the
+# values a stand-in engine received. Then the report.
 # Needs root, or unprivileged user namespaces.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -13,22 +15,50 @@ if [[ ${QUILLON_IN_TEST_NETNS:-} != 1 ]]; then
 fi
 
 profile=$(mktemp -d "${TMPDIR:-/tmp}/quillon-demo-discovery-XXXXXX")
-trap 'rm -rf "$profile" "$profile.engine.txt"' EXIT
+trap 'pkill -KILL -f -- "--user-data-dir=$profile" 2>/dev/null || true; rm -rf "$profile" "$profile".engine.txt "$profile".show.json' EXIT
 sed "s/127.0.0.1:1081/127.0.0.1:$QUILLON_TEST_AUTH_PROXY_PORT/" \
   examples/discovery-persona/command-line.json >"$profile/command-line.json"
 export QUILLON_DEMO_OUT=$profile.engine.txt
 
+chromium=/usr/lib/chromium/chromium
+if [[ -x $chromium ]]; then
+  engine=$chromium
+  kind=chromium
+  extra=(--headless=new --disable-gpu --no-first-run --disable-background-networking
+         --disable-component-update --disable-sync --remote-debugging-port=0)
+  ((EUID != 0)) || extra+=(--no-sandbox)
+else
+  engine=$PWD/examples/stand-in-engine.sh
+  kind=""
+  extra=()
+fi
+QUILLON_ENGINE_KIND=$kind QUILLON_ENGINE_BIN=$engine build/quillon-persona --json show \
+  "--user-data-dir=$profile" >"$profile.show.json"
+
 echo "Persona: examples/discovery-persona/command-line.json (auto-timezone, auto-lang, auto-geo,"
 echo "webrtc-no-leak through socks5://persona:…@127.0.0.1:$QUILLON_TEST_AUTH_PROXY_PORT)"
 status=0
-QUILLON_ENGINE_BIN=$PWD/examples/stand-in-engine.sh build/quillon-launcher \
-  "--user-data-dir=$profile" || status=$?
+QUILLON_ENGINE_KIND=$kind QUILLON_ENGINE_BIN=$engine build/quillon-launcher \
+  "--user-data-dir=$profile" "${extra[@]}" 2>"$profile.engine.txt" || status=$?
 echo "Launcher exit status: $status"
-for _ in $(seq 50); do
-  [[ -f $QUILLON_DEMO_OUT ]] && break
-  sleep 0.1
-done
-grep -E -- '--(webrtc|force-webrtc|timezone|lang|accept-language|geo)' "$QUILLON_DEMO_OUT" |
-  sed 's/^ */  from the proxy: /' || true
+((status == 0)) || { cat "$profile.engine.txt"; exit "$status"; }
+if [[ $engine == "$chromium" ]]; then
+  pid=""
+  for _ in $(seq 50); do
+    pid=$(pgrep -f -o -- "--user-data-dir=$profile" || true)
+    [[ -n $pid && -s /proc/$pid/cmdline ]] && break
+    sleep 0.1
+  done
+  python3 scripts/demo_page.py "$profile" "$pid" "$profile.show.json" ||
+    echo "(the page could not be read: see above)"
+  sleep 1
+else
+  for _ in $(seq 50); do
+    [[ -f $QUILLON_DEMO_OUT ]] && break
+    sleep 0.1
+  done
+  grep -E -- '--(webrtc|force-webrtc|timezone|lang|accept-language|geo)' "$QUILLON_DEMO_OUT" |
+    sed 's/^ */  from the proxy, for the product'"'"'s engine: /' || true
+fi
 echo "Result report:"
 cat "$profile/.quillon-launcher-result.json"

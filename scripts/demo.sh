@@ -10,7 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 profile=$(mktemp -d "${TMPDIR:-/tmp}/quillon-demo-XXXXXX")
-trap 'pkill -KILL -f -- "--user-data-dir=$profile" 2>/dev/null || true; rm -rf "$profile" "$profile".engine.*' EXIT
+trap 'pkill -KILL -f -- "--user-data-dir=$profile" 2>/dev/null || true; rm -rf "$profile" "$profile".engine.* "$profile".show.json' EXIT
 cp examples/persona/command-line.json "$profile/"
 seeded=("Default/Cookies" "Default/Current Session" "Default/Sessions/Session_1"
         "ShaderCache/data_0" "Default/Local Storage/leveldb" "Default/Bookmarks")
@@ -24,18 +24,21 @@ if [[ -x $chromium ]]; then
   engine=$chromium
   kind=chromium
   # Headless and off the network: this is a demonstration, not a browsing session.
-  extra=(--headless=new --disable-gpu --no-first-run --disable-background-networking
+  extra=(--window-size=1280,800 --headless=new --disable-gpu --no-first-run --disable-background-networking
          --disable-component-update --disable-sync --remote-debugging-port=0)
   ((EUID != 0)) || extra+=(--no-sandbox)
 else
   echo "Chromium is not installed ($chromium missing): the stand-in engine shows what it would receive"
   engine=$PWD/examples/stand-in-engine.sh
   kind=""
-  extra=()
+  extra=(--window-size=1280,800)
 fi
 export QUILLON_DEMO_OUT=$profile.engine.txt
 log=$profile.engine.log
 
+# What a launch of this persona does, as quillon-persona show says it (read before the launch).
+QUILLON_ENGINE_KIND=$kind QUILLON_ENGINE_BIN=$engine build/quillon-persona --json show \
+  "--user-data-dir=$profile" >"$profile.show.json"
 echo "Persona: examples/persona/command-line.json"
 echo "\$ ${kind:+QUILLON_ENGINE_KIND=$kind }QUILLON_ENGINE_BIN=$engine build/quillon-launcher --user-data-dir=$profile ${extra[*]}"
 status=0
@@ -49,37 +52,16 @@ done
 
 if [[ $engine == "$chromium" ]]; then
   # The launcher started the browser itself: wait (at most 5 s) until it runs.
-  pid="" cmdline=""
+  pid=""
   for _ in $(seq 50); do
     pid=$(pgrep -f -o -- "--user-data-dir=$profile" || true)
-    [[ -n $pid ]] && cmdline=$(tr '\0' '\n' <"/proc/$pid/cmdline" 2>/dev/null || true)
-    [[ -n $cmdline ]] && break
+    [[ -n $pid && -s /proc/$pid/cmdline ]] && break
     sleep 0.1
   done
-  if [[ -n $cmdline ]]; then
-    echo "Chromium (pid $pid, session $(ps -o sid= -p "$pid" | tr -d ' ')) runs with:"
-    sed 's/^/  /' <<<"$cmdline"
-  fi
-  # The persona as the page sees it, through the DevTools port Chromium opened.
-  python3 - "$profile" "$cmdline" <<'PY' || echo "(the page could not be read: see above)"
-import os, sys, time
-sys.path.insert(0, "tests/browser")
-from chromium_persona_test import DevTools
-port_file = os.path.join(sys.argv[1], "DevToolsActivePort")
-for _ in range(50):
-    if os.path.exists(port_file) and len(open(port_file).read().split()) == 2:
-        break
-    time.sleep(0.1)
-port, path = open(port_file).read().split()
-devtools = DevTools(int(port), path)
-page = devtools.pages()[0]
-zone, locale, languages = devtools.evaluate(page, "[Intl.DateTimeFormat().resolvedOptions().timeZone,"
-    " Intl.DateTimeFormat().resolvedOptions().locale, navigator.languages]")
-proxy = [a.split("=", 1)[1] for a in sys.argv[2].split("\n") if a.startswith("--proxy-server=")]
-print("The persona in the browser: time zone %s (this machine: %s), languages %s, Intl locale %s,"
-      " proxy %s" % (zone, time.tzname[0], ",".join(languages), locale, proxy[0] if proxy else "none"))
-devtools.call("Browser.close")
-PY
+  # Its command line, what the page has (through the DevTools port Chromium opened) and what
+  # quillon-persona show lists as not carried by Chromium.
+  python3 scripts/demo_page.py "$profile" "$pid" "$profile.show.json" ||
+    echo "(the page could not be read: see above)"
   sleep 1
 else
   for _ in $(seq 50); do

@@ -54,6 +54,14 @@ std::optional<std::string> launchConfigBytes(std::string_view argument) {
   return takeDescriptorContent(fd, kMaxJsonFileBytes);
 }
 
+// The fatal alert of a window launch. Its line is out already: a display that
+// goes away under the alert ends the launch as dismissing the alert would,
+// rather than going on without a window, where nothing is left to run.
+void alertOrEnd(const std::string& message) {
+  continueOnDisplayLoss([] { _exit(1); });
+  showCriticalAlert(message);
+}
+
 // The launch goes on without a window when the display goes away: before
 // discovery has started, as a launch without a display from the start; after,
 // the discovery thread carries on and its tasks run without Qt.
@@ -63,7 +71,7 @@ std::optional<std::string> launchConfigBytes(std::string_view argument) {
     runDiscoveryLaunch(in);
   });
   startQt(platform);
-  setFatalAlert(showCriticalAlert);
+  setFatalAlert(alertOrEnd);
   if (!takesDiscoveryPath(in.overlay)) runDirectLaunch(in);
   static QtProgressWindow window(defaultSplashSteps(), in.launchConfig.object);
   static QtMainQueue queue;

@@ -1,5 +1,6 @@
 #include "ui/display_check.h"
 
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -76,6 +77,23 @@ void continueWithoutDisplay() {
   if (next) next();
 }
 
+void ignorePipeSignal(int) {}
+
+// A write to the X connection that the server has just closed raises SIGPIPE,
+// whose default action ends the process silently; with a handler the write
+// fails with EPIPE instead and Qt meets the loss as above. A handler, not
+// SIG_IGN: exec resets it, so children get SIGPIPE's default back, and one
+// that the process was given ignored stays ignored.
+void surviveWritesToALostDisplay() {
+  struct sigaction current = {};
+  if (sigaction(SIGPIPE, nullptr, &current) != 0 || current.sa_handler != SIG_DFL) return;
+  struct sigaction handler = {};
+  handler.sa_handler = ignorePipeSignal;
+  handler.sa_flags = SA_RESTART;
+  sigemptyset(&handler.sa_mask);
+  sigaction(SIGPIPE, &handler, nullptr);
+}
+
 void dropMessage(QtMsgType type, const QMessageLogContext&, const QString& message) {
   if (type == QtFatalMsg || message.startsWith(QLatin1String("The X11 connection broke")))
     continueWithoutDisplay();
@@ -103,6 +121,7 @@ void continueOnDisplayLoss(std::function<void()> next) {
   }
   // Runs before the destructors of everything built so far.
   std::atexit(continueWithoutDisplay);
+  surviveWritesToALostDisplay();
 }
 
 }  // namespace quillon

@@ -28,6 +28,7 @@ void silenceQtMessages();
 // then reach standard error). Any other exit() of the process counts as a
 // lost display too: the launcher itself only ever ends with _exit. Set it
 // after the objects that it uses are built, so that they outlive it at exit.
+// A write to the lost connection then fails instead of raising SIGPIPE.
 void continueOnDisplayLoss(std::function<void()> continuation);
 
 }  // namespace quillon

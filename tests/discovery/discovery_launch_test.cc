@@ -77,13 +77,13 @@ TEST_F(DiscoveryLaunchTest, EveryOutcomeThroughRealProxies) {
             (Args{QUILLON_RECORDING_ENGINE_PATH, "--user-data-dir=" + profile,
                   "--webrtc-fake-public-ip=203.0.113.7",
                   "--force-webrtc-ip-handling-policy=default", "--timezone-override=Europe/Berlin",
-                  "--lang=de-DE", "--accept-language=de-DE,de;q=0.9,en;q=0.8", "--geo-lat=48.85",
-                  "--geo-lng=2.35", "--geo-accuracy=100", "a", "--hide-crash-restore-bubble",
+                  "--lang=de-DE", "--accept-language=de-DE,de;q=0.9,en;q=0.8", "--geo-lat=52.52",
+                  "--geo-lng=13.4", "--geo-accuracy=100", "a", "--hide-crash-restore-bubble",
                   "--disable-features=PasswordManagerOnboarding,AutofillEnableAccountWalletStorage",
                   "--disable-save-password-bubble"}));
   EXPECT_EQ(report(".quillon-launcher-result.json"),
             R"({"schema":1,T,"status":"ok","ip":"203.0.113.7","timezone":"Europe/Berlin",)"
-            R"("country_code":"de","lat":"48.85","lng":"2.35","lang":"de-DE",)"
+            R"("country_code":"de","lat":"52.52","lng":"13.4","lang":"de-DE",)"
             R"("accept_lang":"de-DE,de;q=0.9,en;q=0.8",T,"provider":"quillon","error_code":"",)"
             R"("message":"","launcher_version":"0.28.0-mac"})"
             "\n");

@@ -10,7 +10,7 @@ import sys
 
 ROUTES = {"/geoip?format=json": json.dumps({
     "ip": "203.0.113.7", "country_code": "de", "timezone": "Europe/Berlin",
-    "latitude": 48.85, "longitude": 2.35}).encode(), "/myip": b"198.51.100.23\n"}
+    "latitude": 52.52, "longitude": 13.4}).encode(), "/myip": b"198.51.100.23\n"}
 
 
 class Handler(http.server.BaseHTTPRequestHandler):

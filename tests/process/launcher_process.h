@@ -43,6 +43,7 @@ struct Options {
 
 struct Launch {
   int status = -1;   // exit status, -1 when killed by a signal or held too long
+  int signal = 0;    // the signal that ended it (SIGKILL from here when held past 20 s)
   std::string out;   // standard output and error
   Args items;        // the engine's record, "KEY VALUE" each, when one ran
   int children = 0;  // processes reaped besides the launcher
@@ -82,13 +83,16 @@ class LauncherProcess : public ::testing::Test {
       if (setup.blocked) sigaddset(&mask, setup.blocked);
       sigprocmask(SIG_SETMASK, &mask, nullptr);
       for (int sig = 1; sig < NSIG; ++sig) signal(sig, sig == setup.ignored ? SIG_IGN : SIG_DFL);
+      // Opened before the user may change (nobody need not reach the build folder), after
+      // descriptor 7 is in place.
+      int program = open(setup.program.c_str(), O_PATH | O_CLOEXEC);
       const rlimit one = {1, 1};
       if (setup.oneProcess &&
           ((geteuid() == 0 && (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 ||
                                setresuid(65534, 65534, 65534) != 0)) ||
            setrlimit(RLIMIT_NPROC, &one) != 0))
         _exit(126);
-      if (chdir(setup.cwd.c_str()) == 0) execve(setup.program.c_str(), cArgv.data(), cEnv.data());
+      if (chdir(setup.cwd.c_str()) == 0) fexecve(program, cArgv.data(), cEnv.data());
       _exit(127);
     }
     close(out);
@@ -98,6 +102,7 @@ class LauncherProcess : public ::testing::Test {
       waitpid(pid, &status, 0);
     }
     if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) run.signal = WTERMSIG(status);
     auto reapedAll = [&] {  // reaps one child, if one has ended: true when none is left
       pid_t done = waitpid(-1, nullptr, WNOHANG);
       run.children += done > 0;
@@ -115,7 +120,7 @@ class LauncherProcess : public ::testing::Test {
 
   // Exit 0, nothing printed, one engine (the launcher's own child) that recorded its start.
   void expectStarted(const Launch& run) {
-    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.status, 0) << "signal " << run.signal;
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.children, 1);
     EXPECT_FALSE(run.items.empty());

@@ -1,6 +1,7 @@
 // The launcher and its desktop companion under xvfb-run.
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 
 #include <xcb/xcb.h>
 
@@ -124,22 +125,39 @@ TEST_F(DesktopLaunch, AlertCancelAndTheEngineInputsWithAndWithoutAWindow) {
   expectStarted(windowed);
   EXPECT_EQ(windowed["env"], environment);
   EXPECT_NE(report().find(R"("status":"ok")"), std::string::npos) << "the companion's discovery";
-  for (const char* display : {"", ":9999"}) {  // none, and one that cannot be opened
-    setEnv("DISPLAY", display);
+  // No display, one that cannot be opened, a companion that cannot be executed (the hand-over's
+  // descriptor is closed again).
+  const std::string app = tmp / "app/", unusable = app + "libexec/quillon/quillon-launcher-window";
+  std::filesystem::create_directories(app + "bin");
+  std::filesystem::copy_file(QUILLON_LAUNCHER_PATH, app + "bin/quillon-launcher");
+  writeFile(unusable, "not a program\n");
+  chmod(unusable.c_str(), 0755);
+  const std::string launcher = QUILLON_LAUNCHER_PATH, display = getenv("DISPLAY");
+  for (const auto& [program, shown] :
+       {std::pair(launcher, std::string()), std::pair(launcher, std::string(":9999")),
+        std::pair(app + "bin/quillon-launcher", display)}) {
+    setEnv("DISPLAY", shown);
+    setup.program = program;
     Launch windowless = launch({"--user-data-dir=" + profile}, setup);
     expectStarted(windowless);
     for (const char* key : {"arg", "fd", "SigBlk:", "SigIgn:"})
-      EXPECT_EQ(windowed[key], windowless[key]) << key << display;
+      EXPECT_EQ(windowed[key], windowless[key]) << key << " " << program << " " << shown;
   }
 }
 
-// The window killed through the X server (as xkill does) while discovery waits: the launch goes
-// on without it, silently, and the engine starts; an engine that cannot start gives its line.
+// The window killed through the X server (as xkill does) while discovery waits, with the SIGPIPE
+// of a write that meets the closed connection: the launch goes on without it, silently, and the
+// engine starts; an engine that cannot start gives its line, and
+// so it does when the fatal alert is what is killed.
 TEST_F(DesktopLaunch, LosingTheDisplayDuringDiscoveryLaunchesWithoutTheWindow) {
   for (const std::string engine : {QUILLON_RECORDING_ENGINE_PATH, "/nonexistent"}) {
     setEnv("QUILLON_ENGINE_BIN", engine);
     SilentProxy silent;
     Launch run = launchActing(kWindowTitle, silent.port(), {}, [&](xcb_window_t w) {
+      // A write to the connection just closed raises SIGPIPE in the window's process.
+      std::string pid = property(w, "_NET_WM_PID");
+      ASSERT_EQ(pid.size(), sizeof(uint32_t));
+      kill(*reinterpret_cast<const uint32_t*>(pid.data()), SIGPIPE);
       xcb_kill_client(x, w);
       xcb_flush(x);
       EXPECT_TRUE(waitUntil([&] { return !focused(kWindowTitle); }));
@@ -148,12 +166,23 @@ TEST_F(DesktopLaunch, LosingTheDisplayDuringDiscoveryLaunchesWithoutTheWindow) {
     if (engine == "/nonexistent") {
       EXPECT_EQ(
           std::pair(run.status, run.out),
-          std::pair(1, std::string("[quillon-launcher] Engine binary not found:\n/nonexistent\n")));
+          std::pair(1, std::string("[quillon-launcher] Engine binary not found:\n/nonexistent\n")))
+          << "signal " << run.signal;
     } else {
       expectStarted(run);
       EXPECT_NE(report().find(R"("status":"ok")"), std::string::npos) << report();
     }
   }
+  SilentProxy closed;  // discovery fails at once, and the alert follows the line
+  const int port = closed.port();
+  close(closed.fd);
+  Launch run = launchActing("Quillon Browser", port, {}, [&](xcb_window_t alert) {
+    xcb_kill_client(x, alert);
+    xcb_flush(x);
+  });
+  EXPECT_EQ(
+      std::pair(run.status, run.out),
+      std::pair(1, std::string("[quillon-launcher] Engine binary not found:\n/nonexistent\n")));
 }
 
 // The companion carries on with the configuration bytes the launcher hands it and never reads the

@@ -21,8 +21,9 @@ bool knownScheme(std::string_view scheme) {
                                                                "socks4", "socks5", "socks5h"};
   return std::any_of(kSchemes.begin(), kSchemes.end(), [scheme](std::string_view known) {
     return scheme.size() == known.size() &&
-           std::equal(scheme.begin(), scheme.end(), known.begin(),
-                      [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; });
+           std::equal(scheme.begin(), scheme.end(), known.begin(), [](char a, char b) {
+             return std::tolower(static_cast<unsigned char>(a)) == b;
+           });
   });
 }
 
@@ -43,7 +44,8 @@ bool isHostName(std::string_view host) {
   bool hex = last.size() >= 2 && last[0] == '0' && (last[1] == 'x' || last[1] == 'X');
   if (hex) digits.remove_prefix(2);
   bool numeric = !last.empty() && std::all_of(digits.begin(), digits.end(), [hex](char c) {
-    return hex ? std::isxdigit(static_cast<unsigned char>(c)) : std::isdigit(static_cast<unsigned char>(c));
+    return hex ? std::isxdigit(static_cast<unsigned char>(c))
+               : std::isdigit(static_cast<unsigned char>(c));
   });
   return !numeric || isAddress(AF_INET, host);
 }

@@ -59,8 +59,8 @@ TEST(Switches, DeviceBucketsAtEveryEdgeGeoAccuracyWithBothCoordinates) {
   EXPECT_EQ(discoverySwitchList({}, r, {}, {}).at(6), "--geo-accuracy=100");
   EXPECT_EQ(discoverySwitchList({}, r, {}, {0, 1}).at(7), "--hardware-concurrency=1");
   // WebRTC's policy goes with webrtc-no-leak, also when the persona states the IP itself.
-  EXPECT_EQ(discoverySwitchList(overlayOf(R"("webrtc-no-leak":-1,"webrtc-fake-public-ip":"a")"),
-                                {}, {}, {})
+  EXPECT_EQ(discoverySwitchList(overlayOf(R"("webrtc-no-leak":-1,"webrtc-fake-public-ip":"a")"), {},
+                                {}, {})
                 .at(0),
             "--force-webrtc-ip-handling-policy=default");
 }

@@ -38,8 +38,9 @@ TEST(Locations, UserDataDirElsePerUserFolder) {
   EXPECT_EQ(locateEngine("./a/.././e", ""), home / "e");
   ASSERT_EQ(chdir("/"), 0);
   EXPECT_EQ(locateEngine("../x/../../e", ""), "/e");
-  EXPECT_EQ(locateEngine("", "/l"), "/l/Contents/Frameworks/Quillon Browser Engine.app/Contents/"
-                                    "MacOS/Quillon Browser Engine")
+  EXPECT_EQ(locateEngine("", "/l"),
+            "/l/Contents/Frameworks/Quillon Browser Engine.app/Contents/"
+            "MacOS/Quillon Browser Engine")
       << "an empty override is none";
   setenv("XDG_CONFIG_HOME", (home / "xdg").c_str(), 1);
   EXPECT_EQ(launchConfigPath(std::nullopt), home / "xdg/Quillon/command-line.json");

@@ -17,6 +17,20 @@ struct ProxyUrl {
 
 ProxyUrl splitProxyUrl(std::string_view url);
 
+// The proxy URL names one proxy and nothing else: a scheme, when there is
+// one, that names one kind of proxy (http, https, socks, socks4, socks5,
+// socks5h, in any letter case), then, after an optional login, a DNS name
+// (letters, digits, hyphens, dots), an IPv4 address or a bracketed IPv6
+// address, and an optional port from 1 to 65535; a path, query or fragment
+// after it is dropped. Chromium reads anything else in its proxy switch as its
+// own rule syntax ("http=h:1;https=h:2", "socks5://a=b:1080") and then browses
+// without a proxy.
+bool namesOneProxyHost(std::string_view url);
+
+// The URL without its login and without anything after its host and port,
+// the scheme as written: what a message may show of it.
+std::string proxyServerShown(std::string_view url);
+
 // The URL as it may be shown on screen: the login's password (after the first
 // ":" of the login) replaced by a fixed mask, whatever its length; the user
 // name stays. A URL without a password comes back as it is.

@@ -1,7 +1,6 @@
 #include "engine/chromium_persona.h"
 
 #include <cctype>
-#include <charconv>
 
 #include "config/proxy_url.h"
 #include "relay/relay_settings.h"
@@ -36,23 +35,6 @@ std::string_view firstTag(std::string_view list) {
 // The host and port of a proxy URL's host part: up to a path, query or fragment.
 std::string_view serverOf(std::string_view hostPart) {
   return hostPart.substr(0, hostPart.find_first_of("/?#"));
-}
-
-// "host", "host:port", "[v6]" or "[v6]:port", with a port from 1 to 65535.
-bool hostAndPort(std::string_view server) {
-  size_t hostEnd = server.find(':');
-  if (server.starts_with('[')) {
-    hostEnd = server.find(']');
-    if (hostEnd == std::string_view::npos) return false;
-    ++hostEnd;
-  }
-  if (hostEnd == 0 || server.substr(0, hostEnd) == "[]") return false;
-  if (hostEnd >= server.size()) return true;
-  std::string_view port = server.substr(hostEnd + 1);
-  int number = 0;
-  std::from_chars(port.data(), port.data() + port.size(), number);
-  return server[hostEnd] == ':' && port.size() <= 5 && allOf(port, isdigit) && number >= 1 &&
-         number <= 65535;
 }
 
 }  // namespace
@@ -106,16 +88,44 @@ std::string chromiumProxyServer(std::string_view proxyServer) {
 }
 
 std::optional<std::string> chromiumRefusal(const OverlayKeys& overlay) {
-  ProxyUrl parts = splitProxyUrl(overlay.proxyServer);
-  std::string server = chromiumProxyServer(overlay.proxyServer);
-  if (!overlay.proxyServer.empty() && !hostAndPort(serverOf(parts.hostPart)))
-    return "Chromium cannot use the proxy \"" + server +
-           "\" (no host, or no port from 1 to 65535); not started, as it could not browse";
   if (!proxyHasLogin(overlay.proxyServer) || relaySettingsFor(overlay.proxyServer))
     return std::nullopt;
-  return "Chromium cannot log in to the proxy " + server +
+  return "Chromium cannot log in to the proxy " + chromiumProxyServer(overlay.proxyServer) +
          " (the launcher's relay logs in only to socks5, socks5h and http proxies); not started, "
          "so that no traffic bypasses the proxy";
+}
+
+std::optional<std::string> chromiumSwitchValue(const std::vector<std::string>& args,
+                                               std::string_view name) {
+  std::optional<std::string> value;
+  for (const std::string& arg : args) {
+    if (arg == "--") break;  // what follows is no switch
+    std::string_view text = arg;
+    if (text.starts_with("--"))
+      text.remove_prefix(2);
+    else if (text.starts_with("-"))
+      text.remove_prefix(1);
+    else
+      continue;
+    if (!text.starts_with(name)) continue;
+    text.remove_prefix(name.size());
+    if (text.empty())
+      value = "";
+    else if (text.front() == '=')
+      value = std::string(text.substr(1));
+  }
+  return value;
+}
+
+std::optional<std::string> chromiumProfileRefusal(const std::vector<std::string>& args,
+                                                  const std::optional<std::string>& userDataDir) {
+  std::optional<std::string> used = chromiumSwitchValue(args, "user-data-dir");
+  std::optional<std::string> profile = chromiumSwitchValue(args, "profile-directory");
+  if (used == userDataDir && (!profile || *profile == "Default")) return std::nullopt;
+  return std::string("Chromium would run on another profile than the launch configuration's (") +
+         (used == userDataDir ? "--profile-directory other than Default"
+                              : "a later or different --user-data-dir") +
+         "); not started, so that the persona's settings land where the browser runs";
 }
 
 ChromiumPersona chromiumPersona(const OverlayKeys& overlay, const ResolvedPersona& resolved) {

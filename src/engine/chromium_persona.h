@@ -37,12 +37,24 @@ struct ChromiumPersona {
 ChromiumPersona chromiumPersona(const OverlayKeys& overlay, const ResolvedPersona& resolved);
 
 // Why a stock Chromium must not be started on this persona, or none: a proxy
-// URL without a host leaves it nothing to connect to, and a proxy login that
-// the launcher's relay cannot carry for it (Chromium itself does no SOCKS
-// authentication and asks for an HTTP login in a dialog), such as one for
-// https://. Started so, it could only fail obscurely. The text never shows
-// the credentials.
+// login that the launcher's relay cannot carry for it (Chromium itself does no
+// SOCKS authentication and asks for an HTTP login in a dialog), such as one
+// for https://. Started so, it could only fail obscurely. The text never
+// shows the credentials.
 std::optional<std::string> chromiumRefusal(const OverlayKeys& overlay);
+
+// The value of a switch as Chromium reads its command line: the last
+// "--name=value" or "-name=value" before a "--" argument ("" for a bare
+// "--name"); none when the switch is not there.
+std::optional<std::string> chromiumSwitchValue(const std::vector<std::string>& args,
+                                               std::string_view name);
+
+// Why a stock Chromium must not be started with these arguments, or none:
+// the launcher reads the launch configuration from, and edits the profile
+// Default in, the user data directory of the first --user-data-dir=, while
+// Chromium runs on the last one, and on the profile --profile-directory names.
+std::optional<std::string> chromiumProfileRefusal(const std::vector<std::string>& args,
+                                                  const std::optional<std::string>& userDataDir);
 
 // An Accept-Language value as the list of tags Chromium's --accept-lang reads:
 // "fr-FR,fr;q=0.9" gives "fr-FR,fr".

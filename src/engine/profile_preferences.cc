@@ -41,10 +41,13 @@ Json* holderOf(Json& root, const std::vector<std::string>& tokens, bool create) 
   return at->is_object() ? at : nullptr;
 }
 
-// Writes bytes beside path and moves them over it in one step.
+// Writes bytes beside path and moves them over it in one step, on the disk
+// before and after: the user's own settings are in the same file and must
+// survive a crash at any moment.
 bool replaceFile(const std::string& path, const std::string& bytes, mode_t mode) {
   std::string fresh = path + ".quillon-new";
-  if (writeNewFile(fresh, bytes) && chmod(fresh.c_str(), mode) == 0 && replaceWithFile(fresh, path))
+  if (writeNewFileSynced(fresh, bytes) && chmod(fresh.c_str(), mode) == 0 &&
+      replaceWithFileSynced(fresh, path))
     return true;
   unlink(fresh.c_str());
   return false;

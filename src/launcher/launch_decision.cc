@@ -1,6 +1,21 @@
 #include "launcher/launch_decision.h"
 
+#include "config/proxy_url.h"
+
 namespace quillon {
+
+std::optional<std::string> launchRefusal(const LaunchInputs& in) {
+  if (in.engineKind == EngineKind::unknown)
+    return "Unknown QUILLON_ENGINE_KIND (expected quillon or chromium); engine not started";
+  const std::string& proxy = in.overlay.proxyServer;
+  if (!proxy.empty() && !namesOneProxyHost(proxy))
+    return "The proxy \"" + proxyServerShown(proxy) +
+           "\" does not name one host (a DNS name, an IPv4 address or a bracketed IPv6 address, "
+           "and a port from 1 to 65535); not started, so that no traffic bypasses the proxy";
+  if (in.engineKind != EngineKind::chromium) return std::nullopt;
+  if (std::optional<std::string> refusal = chromiumRefusal(in.overlay)) return refusal;
+  return chromiumProfileRefusal(in.passThroughArgs, in.userDataDir);
+}
 
 bool needsDiscovery(const OverlayKeys& o) {
   return (o.webrtcNoLeak && !o.webrtcFakePublicIpSet) ||

@@ -41,11 +41,4 @@ LaunchInputs startUp(int argc, char** argv, const std::string& launcherDir, Laun
   return in;
 }
 
-std::optional<std::string> launchRefusal(const LaunchInputs& in) {
-  if (in.engineKind == EngineKind::unknown)
-    return "Unknown QUILLON_ENGINE_KIND (expected quillon or chromium); engine not started";
-  if (in.engineKind == EngineKind::chromium) return chromiumRefusal(in.overlay);
-  return std::nullopt;
-}
-
 }  // namespace quillon

@@ -25,10 +25,6 @@ struct LaunchInputs {
 
 LaunchInputs startUp(int argc, char** argv);
 
-// Why the engine must not be started at all, before anything else happens
-// (an unknown engine kind, a persona a stock Chromium cannot carry), or none.
-std::optional<std::string> launchRefusal(const LaunchInputs& in);
-
 // The same for a process that runs on the launcher's behalf from elsewhere
 // (the desktop companion): the launcher's directory and the launch
 // configuration it read are given, and no file is read again.

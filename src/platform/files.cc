@@ -123,7 +123,9 @@ bool makeDirectories(const std::string& path) {
   }
 }
 
-bool writeNewFile(const std::string& path, std::string_view bytes) {
+namespace {
+
+bool writeFile(const std::string& path, std::string_view bytes, bool synced) {
   struct stat st {};
   if (lstat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) unlink(path.c_str());
   int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
@@ -138,26 +140,63 @@ bool writeNewFile(const std::string& path, std::string_view bytes) {
     }
     done += static_cast<size_t>(n);
   }
+  if (synced && fsync(fd) != 0) {
+    close(fd);
+    return false;
+  }
   return close(fd) == 0;
 }
 
-bool replaceWithFile(const std::string& source, const std::string& destination) {
+// The folder holding path, its entries written out.
+bool syncFolderOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool synced = fsync(fd) == 0;
+  close(fd);
+  return synced;
+}
+
+bool replaceFile(const std::string& source, const std::string& destination, bool synced) {
   // Swapping the two names and unlinking the old file is as atomic for
   // readers as a rename over it, but a rename over an existing file makes
   // ext4 write the new data out at once, which costs a launch a noticeable
-  // fraction of a millisecond. Neither way is durable without fsync.
+  // fraction of a millisecond. Neither way is durable without fsync: the
+  // synced variant has written the data out before and the folder after.
   const char* from = source.c_str();
   const char* to = destination.c_str();
   // Without an old file (or where the file system cannot swap) a plain
   // rename does, and it refuses a directory at destination by itself.
-  if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_EXCHANGE) != 0) return rename(from, to) == 0;
+  if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_EXCHANGE) != 0) {
+    if (rename(from, to) != 0) return false;
+    return !synced || syncFolderOf(destination);
+  }
   struct stat old {};
   if (lstat(from, &old) == 0 && S_ISDIR(old.st_mode)) {
     renameat2(AT_FDCWD, to, AT_FDCWD, from, RENAME_EXCHANGE);  // put the directory back
     return false;
   }
   unlink(from);
-  return true;
+  return !synced || syncFolderOf(destination);
+}
+
+}  // namespace
+
+bool writeNewFile(const std::string& path, std::string_view bytes) {
+  return writeFile(path, bytes, false);
+}
+
+bool replaceWithFile(const std::string& source, const std::string& destination) {
+  return replaceFile(source, destination, false);
+}
+
+bool writeNewFileSynced(const std::string& path, std::string_view bytes) {
+  return writeFile(path, bytes, true);
+}
+
+bool replaceWithFileSynced(const std::string& source, const std::string& destination) {
+  return replaceFile(source, destination, true);
 }
 
 std::optional<std::string> linkTarget(const std::string& path) {

@@ -52,6 +52,14 @@ bool writeNewFile(const std::string& path, std::string_view bytes);
 // both alone, when a directory stands at destination.
 bool replaceWithFile(const std::string& source, const std::string& destination);
 
+// The same two for a file that must survive a crash or a power loss at any
+// moment: the bytes are on the disk before the file replaces the old one, and
+// the folder's new entry is on the disk before the replacement returns, so the
+// path holds the old file or the new one, whole, whenever the machine stops.
+// Each costs the disk's flushes; the reports use the two above.
+bool writeNewFileSynced(const std::string& path, std::string_view bytes);
+bool replaceWithFileSynced(const std::string& source, const std::string& destination);
+
 // The target of the symbolic link at path; none when there is no link.
 std::optional<std::string> linkTarget(const std::string& path);
 

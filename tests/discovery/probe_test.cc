@@ -48,11 +48,14 @@ class Probe : public testing::Test {
   std::map<int, std::string> before_ = openDescriptors();
 };
 
-// No user settings, the login on the input, percent escapes undone, the environment kept.
+// No user settings, the login on the input, percent escapes undone, the environment kept; the
+// time taken in milliseconds (at least the tool's pause, and less than the test may last).
 TEST_F(Probe, CommandLineAndLogin) {
   setenv("QUILLON_PROBE_VALUE", "kept", 1);
-  DiscoverResult r = probeEgress(kProxy, kUrl, tool("echo \"$QUILLON_PROBE_VALUE 203.0.113.7\""));
+  DiscoverResult r =
+      probeEgress(kProxy, kUrl, tool("sleep 0.3; echo \"$QUILLON_PROBE_VALUE 203.0.113.7\""));
   EXPECT_EQ(r.errorCode + r.ip, "kept 203.0.113.7");
+  EXPECT_TRUE(r.elapsedMs >= 300 && r.elapsedMs < 60000) << r.elapsedMs;
   EXPECT_EQ(test::readFile(dir / "args"),
             "-q|--max-time|10|-sS|--noproxy||-x|socks5h://127.0.0.1:1080|-K|-|" + kUrl + "|");
   EXPECT_EQ(test::readFile(dir / "stdin"), "proxy-user = \"us@er:p@ss\\\"w\\\\$(id)*%\"\n");

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "config/launch_config.h"
 #include "engine/chromium_persona.h"
 #include "engine/hygiene.h"
 #include "engine/profile_preferences.h"
@@ -57,6 +58,11 @@ TEST(Switches, DeviceBucketsAtEveryEdgeGeoAccuracyWithBothCoordinates) {
   r.geoLng = "2.35";
   EXPECT_EQ(discoverySwitchList({}, r, {}, {}).at(6), "--geo-accuracy=100");
   EXPECT_EQ(discoverySwitchList({}, r, {}, {0, 1}).at(7), "--hardware-concurrency=1");
+  // WebRTC's policy goes with webrtc-no-leak, also when the persona states the IP itself.
+  EXPECT_EQ(discoverySwitchList(overlayOf(R"("webrtc-no-leak":-1,"webrtc-fake-public-ip":"a")"), {},
+                                {}, {})
+                .at(0),
+            "--force-webrtc-ip-handling-policy=default");
 }
 
 TEST(WebglProfile, MembersInFileOrderNumbersInPlainDecimal) {
@@ -81,20 +87,30 @@ TEST(ChromiumPersona, FormsStockChromiumHonours) {
       {"es-419", "es_419:es"}, {"*", ""}};
   for (const auto& [tag, gettext] : tags) EXPECT_EQ(gettextLanguage(tag), gettext) << tag;
   // clang-format off
-  const std::tuple<const char*, const char*, bool> proxies[] = {  // proxy, for Chromium, refused (no relay for it)
-      {"socks5://user:s3cret@h:1080", "socks5://h:1080", false}, {"socks4://user@h:1080", "socks4://h:1080", true},
-      {"SOCKS5h://user:p/w@d@h:1080", "socks5://h:1080", false}, {"https://user:s3cret@h:3128", "https://h:3128", true},
-      {"h:3128", "h:3128", false}, {"socks5://h:1080/", "socks5://h:1080", false},
-      {"http://[::1]:3128/p?q#f", "http://[::1]:3128", false}, {"socks5://h?q", "socks5://h", false},
-      {"socks5://u:p@/", "socks5://", true}, {"socks5://:1080", "socks5://:1080", true},
-      {"socks5://h:0", "socks5://h:0", true}, {"socks5://h:65535", "socks5://h:65535", false}, {"http://h:65536", "http://h:65536", true},
-      {"http://[::1", "http://[::1", true}, {"http://[]:1", "http://[]:1", true}, {"http://[::1]3128", "http://[::1]3128", true}, {"h:3128x", "h:3128x", true}};
+  enum Refused { no, both, chromium };  // both engine kinds: no single proxy host; chromium: no relay for its login
+  const std::tuple<const char*, const char*, Refused> proxies[] = {  // proxy, for Chromium, refused
+      {"socks5://user:s3cret@h:1080", "socks5://h:1080", no}, {"socks4://user@h:1080", "socks4://h:1080", chromium},
+      {"SOCKS5h://user:p/w@d@h:1080", "socks5://h:1080", no}, {"https://user:s3cret@h:3128", "https://h:3128", chromium},
+      {"h:3128", "h:3128", no}, {"socks5://h:1080/", "socks5://h:1080", no}, {"socks5://10.77.0.99:1080", "socks5://10.77.0.99:1080", no},
+      {"http://[::1]:3128/p?q#f", "http://[::1]:3128", no}, {"socks5://h?q", "socks5://h", no}, {"http://a-1.Example.:8", "http://a-1.Example.:8", no},
+      {"socks5://u:p@/", "socks5://", both}, {"socks5://:1080", "socks5://:1080", both},
+      {"socks5://h:0", "socks5://h:0", both}, {"socks5://h:65535", "socks5://h:65535", no}, {"http://h:65536", "http://h:65536", both},
+      {"http://[::1", "http://[::1", both}, {"http://[]:1", "http://[]:1", both}, {"http://[::1]3128", "http://[::1]3128", both}, {"h:3128x", "h:3128x", both},
+      // Chromium's own rule syntax, which it reads as rules and then browses directly
+      {"socks5://a=b:1080", "socks5://a=b:1080", both}, {"http=10.77.0.99:3128", "http=10.77.0.99:3128", both},
+      {"http://h:1;https=h:2", "http://h:1;https=h:2", both}, {"socks5://h:1,direct://", "socks5://h:1,direct:", both},
+      {"a=b://h:1", "a=b://h:1", both}, {"ftp://h:21", "ftp://h:21", both}, {"socks5://h_1:1", "socks5://h_1:1", both},
+      {"socks5://10.77.0.999:1", "socks5://10.77.0.999:1", both}, {"socks5://a.0x7f:1", "socks5://a.0x7f:1", both},
+      {"socks5://[fe80::1%25lo]:1", "socks5://[fe80::1%25lo]:1", both}, {"socks5:// h:1", "socks5:// h:1", both}};
   // clang-format on
   for (const auto& [proxy, chromium, refused] : proxies) {
-    OverlayKeys o;
-    o.proxyServer = proxy;
-    EXPECT_EQ(chromiumPersona(o, {}).switches, Args{std::string("--proxy-server=") + chromium});
-    EXPECT_EQ(chromiumRefusal(o).has_value(), refused) << proxy;
+    LaunchInputs in;
+    in.overlay.proxyServer = proxy;
+    EXPECT_EQ(chromiumPersona(in.overlay, {}).switches,
+              Args{std::string("--proxy-server=") + chromium});
+    EXPECT_EQ(launchRefusal(in).has_value(), refused == both) << proxy;
+    in.engineKind = EngineKind::chromium;
+    EXPECT_EQ(launchRefusal(in).has_value(), refused != no) << proxy;
   }
   // Stated values win over resolved ones, even when not text (no value then);
   // LANGUAGE then comes from Accept-Language.
@@ -109,6 +125,29 @@ TEST(ChromiumPersona, FormsStockChromiumHonours) {
   EXPECT_EQ(engineEnvironment({"TZ=UTC", "TZX=1", "A=b", "TZ=again", "LANGUAGE=en"},
                               {"TZ=Asia/Tokyo", "LANGUAGE=fr_FR:fr", "bad"}),
             (Args{"TZX=1", "A=b", "TZ=Asia/Tokyo", "LANGUAGE=fr_FR:fr"}));
+}
+
+// A stock Chromium runs on the last --user-data-dir and on the profile --profile-directory
+// names; the launcher, which edits Default in the first, refuses arguments that differ.
+TEST(ChromiumPersona, RefusedWhenChromiumWouldRunOnAnotherProfile) {
+  // clang-format off
+  const std::pair<Args, bool> cases[] = {  // arguments, refused
+      {{}, false}, {{"--user-data-dir=/p", "x", "--user-data-dir=/p"}, false},
+      {{"--user-data-dir=/p", "--user-data-dir=/q"}, true}, {{"--user-data-dir=/p", "-user-data-dir=/q"}, true},
+      {{"--user-data-dir=/p", "--user-data-dir"}, true}, {{"-user-data-dir=/q"}, true},
+      {{"--user-data-dir=/p", "--", "--user-data-dir=/q"}, false}, {{"--", "--user-data-dir=/p"}, true},
+      {{"--user-data-dir=/p", "--user-data-directory=/q", "--profile-directory-x=W"}, false},
+      {{"--profile-directory=Work"}, true}, {{"--profile-directory=Work", "-profile-directory=Default"}, false},
+      {{"--user-data-dir=/p", "--profile-directory=Default", "--profile-directory"}, true}};
+  // clang-format on
+  for (const auto& [args, refused] : cases) {
+    LaunchInputs in;
+    in.passThroughArgs = args;
+    in.userDataDir = userDataDirFromArgs(args);
+    EXPECT_FALSE(launchRefusal(in)) << "the product's engine: " << args.size();
+    in.engineKind = EngineKind::chromium;
+    EXPECT_EQ(launchRefusal(in).has_value(), refused) << ::testing::PrintToString(args);
+  }
 }
 
 // One profile through a sequence of launches, with what Chromium writes during each session: a
@@ -191,6 +230,13 @@ TEST(PersonaSettings, FilesReplacedWholeOnlyWhenSafe) {
     waitpid(child, nullptr, 0);
   }
   EXPECT_EQ(test::readFile(preferences) + test::readFile(record), before);
+  EXPECT_FALSE(test::exists(preferences + ".quillon-new") || test::exists(record + ".quillon-new"))
+      << "a failed replacement leaves no temporary file";
+  // The record goes first: one that cannot be written keeps the Preferences as they are.
+  std::filesystem::create_directory(record + ".quillon-new");
+  launch(R"("accept-language":"fr-FR")");
+  EXPECT_EQ(test::readFile(preferences) + test::readFile(record), before);
+  std::filesystem::remove(record + ".quillon-new");
 
   char host[256] = "";
   gethostname(host, sizeof host - 1);

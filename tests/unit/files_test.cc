@@ -38,6 +38,10 @@ TEST(Locations, UserDataDirElsePerUserFolder) {
   EXPECT_EQ(locateEngine("./a/.././e", ""), home / "e");
   ASSERT_EQ(chdir("/"), 0);
   EXPECT_EQ(locateEngine("../x/../../e", ""), "/e");
+  EXPECT_EQ(locateEngine("", "/l"),
+            "/l/Contents/Frameworks/Quillon Browser Engine.app/Contents/"
+            "MacOS/Quillon Browser Engine")
+      << "an empty override is none";
   setenv("XDG_CONFIG_HOME", (home / "xdg").c_str(), 1);
   EXPECT_EQ(launchConfigPath(std::nullopt), home / "xdg/Quillon/command-line.json");
   EXPECT_EQ(resultReportPath(std::string("rel")), "rel/.quillon-launcher-result.json");
@@ -48,10 +52,11 @@ TEST(Locations, UserDataDirElsePerUserFolder) {
 }
 
 TEST(Overlay, LenientFlagsPresenceAndForcedTabs) {
-  Json flags = *parseJson(R"({"s1":"true","s2":"1","two":2,"oneAndHalf":1.5,
-    "S":"True","zero":0,"half":0.5,"arr":[1]})");
-  for (const char* key : {"s1", "s2", "two", "oneAndHalf"}) EXPECT_TRUE(overlayFlag(key, flags));
-  for (const char* key : {"S", "zero", "half", "arr", "absent"})
+  Json flags = *parseJson(R"({"s1":"true","s2":"1","two":2,"oneAndHalf":1.5,"minusOne":-1,
+    "minusOneAndHalf":-1.5,"S":"True","zero":0,"half":0.5,"minusHalf":-0.5,"arr":[1]})");
+  for (const char* key : {"s1", "s2", "two", "oneAndHalf", "minusOne", "minusOneAndHalf"})
+    EXPECT_TRUE(overlayFlag(key, flags)) << key;
+  for (const char* key : {"S", "zero", "half", "minusHalf", "arr", "absent"})
     EXPECT_FALSE(overlayFlag(key, flags));
   OverlayKeys o =
       overlayOf(R"({"proxy-server":5,"chrome-command-line":{"--proxy-server":"socks5://h:1"},

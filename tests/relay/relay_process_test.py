@@ -133,6 +133,41 @@ def launch(work, proxy, linger="30"):
         wait_for(lambda: not pid or not os.path.exists("/proc/%d" % pid), "the relay to end", 8)
 
 
+def as_nobody(code):
+    """Python code run as another user: what it prints."""
+    return subprocess.run(["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                           sys.executable, "-c", code], capture_output=True, text=True,
+                          timeout=10).stdout.strip()
+
+
+def outlives_the_engine(work, proxy_port, target):
+    """A browser that relaunches itself (chrome://restart) or a wrapper that forks: the engine
+    ends while a process of this user carrying the relay's exact proxy switch goes on. The relay
+    serves it and holds its port, and ends soon after it, whatever else carries a like switch."""
+    sleeper = [sys.executable, "-c", "import time; time.sleep(60)"]
+    with launch(work, "socks5://u:p@127.0.0.1:%d" % proxy_port) as (engine, port, relay):
+        switch = "--proxy-server=socks5://127.0.0.1:%d" % port
+        decoys = [subprocess.Popen(sleeper + [switch + "0"]), subprocess.Popen(
+            ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", *sleeper, switch])]
+        successor = subprocess.Popen(sleeper + ["--user-data-dir=%s/profile" % work, switch])
+        try:
+            os.kill(int(engine["pid"][0]), 9)
+            wait_for(lambda: not os.path.exists("/proc/" + engine["pid"][0]), "the engine to end")
+            time.sleep(3)  # longer than the relay looks for another browser
+            s, code = socks_connect(port, target)
+            s.sendall(b"ping")
+            assert (code, exact(s, 2), exact(s, 4)) == (0, b"hi", b"ping"), code
+            s.close()
+            taken = as_nobody("import socket\ntry: socket.create_server(('127.0.0.1', %d))\n"
+                              "except OSError as e: print(e.errno)" % port)
+            assert (taken, relay_pid(port)) == ("98", relay), taken  # EADDRINUSE, the relay's
+        finally:
+            successor.kill(), successor.wait()
+        # launch() waits for the relay to end: the decoys do not keep it.
+    for decoy in decoys:
+        decoy.kill(), decoy.wait()
+
+
 def main():
     origin, scripted = Peers(), ScriptedProxy()
     target = name_target("127.0.0.1", origin.server_address[1])
@@ -168,6 +203,7 @@ def main():
             with launch(work, proxy) as (_, port, _relay):
                 assert socks_connect(port, target)[1] == expected, proxy
         assert origin.peers == ["127.0.0.2"], origin.peers
+        outlives_the_engine(work, scripted.server_address[1], target)
         # An engine that hands over and exits at once: the relay ends too.
         with launch(work, "socks5://u:p@127.0.0.1:%d" % scripted.server_address[1], "0"):
             pass
@@ -181,7 +217,7 @@ def main():
                 assert (code, exact(s, 2)) == (0, b"hi")
                 assert scripted.requests[-1] == (b"\x01\x01u\x04p@ss", b"\x05\x01\x00" + sent)
                 s.close()
-            wait_for(lambda: len(descriptors(relay)) <= 6, "the tunnels closed")
+            wait_for(lambda: len(descriptors(relay)) <= 8, "the tunnels closed")
             baseline = descriptors(relay)
             # Faults: clients that stall in the greeting, a burst that hangs up at once, a
             # client that resets mid-stream (SIGPIPE), a proxy that closes mid-stream, a proxy

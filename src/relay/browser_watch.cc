@@ -45,8 +45,8 @@ bool carriesProxySwitch(long pid, uint32_t user, std::string_view proxySwitch) {
   if (!raw) return false;
   for (const std::string& argument : commandLineArguments(*raw)) {
     // A process title may end in the arguments after the last switch.
-    std::string_view rest = std::string_view(argument).substr(
-        std::min(argument.size(), proxySwitch.size()));
+    std::string_view rest =
+        std::string_view(argument).substr(std::min(argument.size(), proxySwitch.size()));
     if (argument.starts_with(proxySwitch) && (rest.empty() || rest.front() == ' ')) return true;
   }
   return false;

@@ -17,9 +17,9 @@
 namespace quillon {
 
 struct BrowserWatchTiming {
-  int graceMs = 2000;  // without a browser on the port before the relay ends
-  int lookMs = 100;    // between looks during the grace period
-  int pollMs = 250;    // between checks of a process watched without a descriptor
+  int graceMs = 2000;              // without a browser on the port before the relay ends
+  int lookMs = 100;                // between looks during the grace period
+  int pollMs = 250;                // between checks of a process watched without a descriptor
   bool processDescriptors = true;  // pidfd_open; without it, the process is polled
 };
 

@@ -2,6 +2,7 @@
 
 #include "config/launch_config.h"
 #include "launcher/engine_location.h"
+#include "launcher/running_browser.h"
 #include "platform/paths.h"
 #include "platform/process_info.h"
 
@@ -44,7 +45,10 @@ LaunchInputs startUp(int argc, char** argv, const std::string& launcherDir, Laun
 std::optional<std::string> launchRefusal(const LaunchInputs& in) {
   if (in.engineKind == EngineKind::unknown)
     return "Unknown QUILLON_ENGINE_KIND (expected quillon or chromium); engine not started";
-  if (in.engineKind == EngineKind::chromium) return chromiumRefusal(in.overlay);
+  if (in.engineKind != EngineKind::chromium) return std::nullopt;
+  if (std::optional<std::string> refusal = chromiumRefusal(in.overlay)) return refusal;
+  RunningBrowser running = runningBrowser(in);
+  if (running.found && !running.persona) return kRunningBrowserRefusal;
   return std::nullopt;
 }
 

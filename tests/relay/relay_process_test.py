@@ -3,8 +3,8 @@
 RECORDING engine, in with_test_network.sh's network (microsocks with a login on its auth port,
 connecting out from 127.0.0.2, and a closed port), and a scripted SOCKS5 proxy of this test."""
 
-import contextlib, json, os, pathlib, socket, socketserver, subprocess, sys, tempfile, threading
-import time
+import contextlib, json, os, pathlib, signal, socket, socketserver, subprocess, sys, tempfile
+import threading, time
 
 LAUNCHER, ENGINE = sys.argv[1], sys.argv[2]
 USER, PASSWORD = os.environ["QUILLON_TEST_PROXY_USER"], os.environ["QUILLON_TEST_PROXY_PASSWORD"]
@@ -168,20 +168,23 @@ def outlives_the_engine(work, proxy_port, target):
         decoy.kill(), decoy.wait()
 
 
-def second_launch(work, proxy):
+def second_launch(work, proxy, linger="0", preexec_fn=None):
     """A launch that does not wait for its engine: its status, its output and the engine's
-    arguments, or none when no engine started."""
+    proxy switch, or none when no engine started."""
     profile, record = pathlib.Path(work, "profile"), pathlib.Path(work, "record")
     (profile / "command-line.json").write_text(json.dumps({"proxy-server": proxy}))
     record.unlink(missing_ok=True)
     env = dict(os.environ, QUILLON_ENGINE_BIN=ENGINE, QUILLON_ENGINE_KIND="chromium",
-               QUILLON_TEST_RECORD=str(record), QUILLON_TEST_LINGER="0")
-    run = subprocess.run([LAUNCHER, "--user-data-dir=%s" % profile], stdin=subprocess.DEVNULL,
-                         capture_output=True, text=True, env=env, timeout=10)
+               QUILLON_TEST_RECORD=str(record), QUILLON_TEST_LINGER=linger)
+    with open(pathlib.Path(work, "out"), "w+") as out:  # a file: the engine holds it
+        status = subprocess.run([LAUNCHER, "--user-data-dir=%s" % profile], stdin=subprocess.DEVNULL,
+                                stdout=out, stderr=out, env=env, timeout=10,
+                                preexec_fn=preexec_fn).returncode
+        output = (out.seek(0), out.read())[1]
     time.sleep(0.5)
     started = record.exists() and [item.decode()[4:] for item in record.read_bytes().split(b"\0")
                                    if item.startswith(b"arg --proxy-server=")]
-    return run.returncode, run.stderr, started
+    return status, output, started
 
 
 def on_a_running_profile(work, proxy_port):
@@ -208,6 +211,27 @@ def on_a_running_profile(work, proxy_port):
                 plain.kill()
         finally:
             lock.unlink()
+
+
+def inherited_signals():  # what a launcher may be started with
+    for number in (signal.SIGHUP, signal.SIGINT, signal.SIGTERM, signal.SIGUSR1):
+        signal.signal(number, signal.SIG_IGN)
+    signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGUSR2, signal.SIGALRM})
+
+
+def default_signal_state(work, proxy_port):
+    """The relay starts with default dispositions and an empty mask, whatever the launcher
+    inherited; it ignores SIGPIPE (13) itself. glibc's posix_spawn leaves its own two internal
+    signals (32, 33), which no program can set, ignored in the child."""
+    status, _, switch = second_launch(work, "socks5://u:p@127.0.0.1:%d" % proxy_port, "30",
+                                      inherited_signals)
+    relay = relay_pid(int(switch[0].rsplit(":", 1)[1]))
+    lines = pathlib.Path("/proc/%d/status" % relay).read_text().splitlines()
+    seen = [int(l.split()[1], 16) & ~(3 << 31) for l in lines if l.startswith(("SigBlk:", "SigIgn:"))]
+    engine = int(pathlib.Path(work, "record").read_bytes().split(b"\0")[0].split()[1])
+    os.kill(engine, 9)
+    assert (status, seen) == (0, [0, 1 << 12]), seen
+    wait_for(lambda: not os.path.exists("/proc/%d" % relay), "the relay to end", 8)
 
 
 def main():
@@ -247,6 +271,7 @@ def main():
         assert origin.peers == ["127.0.0.2"], origin.peers
         outlives_the_engine(work, scripted.server_address[1], target)
         on_a_running_profile(work, scripted.server_address[1])
+        default_signal_state(work, scripted.server_address[1])
         # An engine that hands over and exits at once: the relay ends too.
         with launch(work, "socks5://u:p@127.0.0.1:%d" % scripted.server_address[1], "0"):
             pass

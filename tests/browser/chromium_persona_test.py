@@ -200,6 +200,38 @@ def restarted(profile, site, proxy):
     wait_for(lambda: not os.path.exists("/proc/%d" % relay), "the relay to end", 10)
 
 
+def second_launch(profile, persona, screen):
+    """A launch on the profile of a running browser: its status and what it said."""
+    pathlib.Path(profile, "command-line.json").write_text(json.dumps(persona))
+    password = os.environ["QUILLON_TEST_PROXY_PASSWORD"]
+    env = dict({k: v for k, v in os.environ.items() if password not in v}, QUILLON_ENGINE_BIN=ENGINE,
+               QUILLON_ENGINE_KIND="chromium", DISPLAY=screen)
+    flags = [f for f in FLAGS if not f.startswith("--headless")]
+    with open(pathlib.Path(profile, "second"), "w+") as out:  # the engine may inherit it
+        status = subprocess.run([sys.argv[1], "--user-data-dir=" + profile, *flags], stdout=out,
+                                stderr=out, env=env, timeout=60).returncode
+        return status, (out.seek(0), out.read())[1]
+
+
+def handed_over(profile, site, proxy):
+    """A browser on the profile without the persona's proxy never gets the persona's page; one
+    through the persona's relay does, through that relay (headless Chromium takes no pages from
+    a second start)."""
+    refused = (1, "[quillon-launcher] A browser already runs on this profile without this "
+                  "persona's proxy; not started, so that the persona's pages do not go outside "
+                  "its proxy\n")
+    persona = {"proxy-server": proxy, "start-page": site + "/handed-over"}
+    with display() as screen, browser(profile, {"start-page": "about:blank"}, screen=screen):
+        assert second_launch(profile, persona, screen) == refused
+    with display() as screen, browser(profile, {"proxy-server": proxy, "start-page": "about:blank"},
+                                      screen=screen) as devtools:
+        relay = relay_of(profile)
+        assert second_launch(profile, persona, screen) == (0, "")
+        loaded(devtools, site + "/handed-over")
+        assert relay_of(profile) == relay
+    assert Site.paths.count("/handed-over") == 1, Site.paths
+
+
 def loaded(devtools, url):
     return wait_for(lambda: [p for p in devtools.pages()
                              if p["url"] == url and p["title"] == "quillon"], url)[0]
@@ -276,6 +308,7 @@ def main():
                                    ("socks5://%s:wrong@%s" % (user, auth), "failed")):
                 assert relayed(profile, site, proxy, password) == outcome, proxy
             restarted(profile, site, "socks5://%s:%s@%s" % (user, password, auth))
+            handed_over(profile, site, "socks5://%s:%s@%s" % (user, password, auth))
         finally:
             http_proxy.kill()
             http_proxy.wait()

@@ -69,6 +69,14 @@ std::optional<uint64_t> processStartTime(long pid) {
   return start;
 }
 
+bool inThisNetworkNamespace(long pid) {
+  char path[64], own[64] = "", theirs[64] = "";
+  snprintf(path, sizeof path, "/proc/%ld/ns/net", pid);
+  ssize_t a = readlink("/proc/self/ns/net", own, sizeof own - 1);
+  ssize_t b = readlink(path, theirs, sizeof theirs - 1);
+  return a > 0 && a == b && memcmp(own, theirs, a) == 0;
+}
+
 std::optional<std::string> processCommandLine(long pid) {
   return readProcFile(pid, "cmdline", 256 * 1024);
 }

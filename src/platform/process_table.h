@@ -22,6 +22,10 @@ std::optional<uint32_t> processUser(long pid);
 // reuses its id.
 std::optional<uint64_t> processStartTime(long pid);
 
+// The process is in this process's network namespace (where a loopback port
+// is the same port).
+bool inThisNetworkNamespace(long pid);
+
 // The raw bytes of /proc/PID/cmdline (at most 256 KiB), or none.
 std::optional<std::string> processCommandLine(long pid);
 

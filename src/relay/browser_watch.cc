@@ -40,7 +40,7 @@ std::string listenerProxySwitch(int listener) {
 }
 
 bool carriesProxySwitch(long pid, uint32_t user, std::string_view proxySwitch) {
-  if (proxySwitch.empty() || processUser(pid) != user) return false;
+  if (proxySwitch.empty() || processUser(pid) != user || !inThisNetworkNamespace(pid)) return false;
   std::optional<std::string> raw = processCommandLine(pid);
   if (!raw) return false;
   for (const std::string& argument : commandLineArguments(*raw)) {

@@ -28,7 +28,8 @@ std::string relayProxySwitch(int port);
 // The same for the relay's listening socket; "" when its port cannot be read.
 std::string listenerProxySwitch(int listener);
 
-// The process is this user's and its command line carries proxySwitch.
+// The process is this user's, in this network namespace (another has
+// loopback ports of its own), and its command line carries proxySwitch.
 bool carriesProxySwitch(long pid, uint32_t user, std::string_view proxySwitch);
 
 class BrowserWatch {

@@ -158,11 +158,16 @@ EngineHandle receiveEngine(int channel) {
   message.msg_control = control;
   message.msg_controllen = sizeof control;
   EngineHandle engine;
-  if (recvmsg(channel, &message, MSG_CMSG_CLOEXEC) != sizeof pid || pid <= 0) return engine;
-  engine.pid = pid;
-  cmsghdr* rights = CMSG_FIRSTHDR(&message);
+  ssize_t length = recvmsg(channel, &message, MSG_CMSG_CLOEXEC);
+  cmsghdr* rights = length > 0 ? CMSG_FIRSTHDR(&message) : nullptr;
   if (rights && rights->cmsg_level == SOL_SOCKET && rights->cmsg_type == SCM_RIGHTS)
     memcpy(&engine.handle, CMSG_DATA(rights), sizeof engine.handle);
+  if (length == sizeof pid && pid > 0) {
+    engine.pid = pid;
+  } else if (engine.handle >= 0) {
+    close(engine.handle);
+    engine.handle = -1;
+  }
   return engine;
 }
 

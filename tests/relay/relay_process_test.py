@@ -143,12 +143,14 @@ def as_nobody(code):
 def outlives_the_engine(work, proxy_port, target):
     """A browser that relaunches itself (chrome://restart) or a wrapper that forks: the engine
     ends while a process of this user carrying the relay's exact proxy switch goes on. The relay
-    serves it and holds its port, and ends soon after it, whatever else carries a like switch."""
+    serves it and holds its port, and ends soon after it, whatever else carries a like switch
+    (another user's process, a longer port, a process in another network namespace)."""
     sleeper = [sys.executable, "-c", "import time; time.sleep(60)"]
     with launch(work, "socks5://u:p@127.0.0.1:%d" % proxy_port) as (engine, port, relay):
         switch = "--proxy-server=socks5://127.0.0.1:%d" % port
         decoys = [subprocess.Popen(sleeper + [switch + "0"]), subprocess.Popen(
-            ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", *sleeper, switch])]
+            ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", *sleeper, switch]),
+            subprocess.Popen(["unshare", "-n", *sleeper, switch])]  # its own loopback ports
         successor = subprocess.Popen(sleeper + ["--user-data-dir=%s/profile" % work, switch])
         try:
             os.kill(int(engine["pid"][0]), 9)

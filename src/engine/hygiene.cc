@@ -45,16 +45,21 @@ bool isRealDirectory(const std::string& path) {
 
 }  // namespace
 
-bool profileInUse(const std::string& userDataDir) {
+std::optional<long> profileEnginePid(const std::string& userDataDir) {
   std::optional<std::string> lock = linkTarget(joinPath(userDataDir, "SingletonLock"));
-  if (!lock) return false;
+  if (!lock) return std::nullopt;
   // The host name may itself hold dashes; the process id follows the last.
   size_t dash = lock->rfind('-');
-  if (dash == std::string::npos || lock->substr(0, dash) != hostName()) return false;
+  if (dash == std::string::npos || lock->substr(0, dash) != hostName()) return std::nullopt;
   long pid = 0;
   const char* end = lock->data() + lock->size();
   auto [stop, ec] = std::from_chars(lock->data() + dash + 1, end, pid);
-  return ec == std::errc() && stop == end && processExists(pid);
+  if (ec != std::errc() || stop != end || !processExists(pid)) return std::nullopt;
+  return pid;
+}
+
+bool profileInUse(const std::string& userDataDir) {
+  return profileEnginePid(userDataDir).has_value();
 }
 
 HygieneSkip hygieneSkip(const std::optional<std::string>& userDataDir) {

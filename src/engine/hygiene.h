@@ -15,6 +15,9 @@ namespace quillon {
 // runs on this profile, and its open files must not be deleted under it.
 bool profileInUse(const std::string& userDataDir);
 
+// The process id that lock names, when it is alive on this host.
+std::optional<long> profileEnginePid(const std::string& userDataDir);
+
 // Why hygiene does not run before this launch: no user data directory (or an
 // empty one) is given, or an engine runs on the profile; none when it runs.
 enum class HygieneSkip { none, noUserDataDir, profileInUse };

@@ -1,6 +1,7 @@
 #include "launcher/engine_relay.h"
 
 #include "launcher/fatal.h"
+#include "launcher/running_browser.h"
 
 namespace quillon {
 
@@ -15,8 +16,20 @@ void pointProxyAtRelay(SwitchList& extra, const std::string& port) {
 
 std::optional<RelayStart> startEngineRelay(const LaunchInputs& in, SwitchList& extra) {
   if (in.engineKind != EngineKind::chromium) return std::nullopt;
+  // Checked again here, just before the engine starts: a browser may have
+  // started on the profile since the launch began.
+  RunningBrowser running = runningBrowser(in);
+  if (running.found && !running.persona) fatalLaunchError(kRunningBrowserRefusal);
+  bool freshProfile = !running.found && in.userDataDir && !in.userDataDir->empty();
   std::optional<RelaySettings> settings = relaySettingsFor(in.overlay.proxyServer);
-  if (!settings) return std::nullopt;
+  if (!settings) {
+    if (freshProfile) forgetRelay(*in.userDataDir);
+    return std::nullopt;
+  }
+  if (running.relayPort) {  // the running browser's relay carries this persona already
+    pointProxyAtRelay(extra, std::to_string(running.relayPort));
+    return std::nullopt;
+  }
   std::optional<std::string> relay = findRelay(in.launcherDir);
   if (!relay)
     fatalLaunchError(std::string("The relay that logs in to the proxy is missing (") + kRelayName +
@@ -26,6 +39,7 @@ std::optional<RelayStart> startEngineRelay(const LaunchInputs& in, SwitchList& e
     fatalLaunchError("The relay that logs in to the proxy could not be started (" + start.error +
                      "); engine not started");
   pointProxyAtRelay(extra, std::to_string(start.port));
+  if (freshProfile) recordRelay(*in.userDataDir, *settings, start.port);
   return start;
 }
 

@@ -18,9 +18,11 @@ bool launchUsesRelay(const LaunchInputs& in);
 void pointProxyAtRelay(SwitchList& extra, const std::string& port);
 
 // For a stock Chromium with a proxy login the relay carries: starts the
-// relay and points the --proxy-server switch among extra at it. None in
-// every other case. A relay that cannot start is fatal: the engine must not
-// run without it.
+// relay and points the --proxy-server switch among extra at it, or, when a
+// browser on the profile already goes through this persona's relay, points
+// it at that relay. None in every other case. A relay that cannot start is
+// fatal: the engine must not run without it; so is a browser on the profile
+// without this persona's proxy (running_browser.h).
 std::optional<RelayStart> startEngineRelay(const LaunchInputs& in, SwitchList& extra);
 
 }  // namespace quillon

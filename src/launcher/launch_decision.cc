@@ -1,6 +1,7 @@
 #include "launcher/launch_decision.h"
 
 #include "config/proxy_url.h"
+#include "launcher/running_browser.h"
 
 namespace quillon {
 
@@ -14,7 +15,12 @@ std::optional<std::string> launchRefusal(const LaunchInputs& in) {
            "and a port from 1 to 65535); not started, so that no traffic bypasses the proxy";
   if (in.engineKind != EngineKind::chromium) return std::nullopt;
   if (std::optional<std::string> refusal = chromiumRefusal(in.overlay)) return refusal;
-  return chromiumProfileRefusal(in.passThroughArgs, in.userDataDir);
+  if (std::optional<std::string> refusal =
+          chromiumProfileRefusal(in.passThroughArgs, in.userDataDir))
+    return refusal;
+  RunningBrowser running = runningBrowser(in);
+  if (running.found && !running.persona) return std::string(kRunningBrowserRefusal);
+  return std::nullopt;
 }
 
 bool needsDiscovery(const OverlayKeys& o) {

@@ -126,6 +126,21 @@ std::optional<uint32_t> ownerInTable(const char* path, const Ends& ends, bool ma
 
 }  // namespace
 
+std::optional<uint32_t> loopbackListenerOwner(int port) {
+  FILE* table = fopen("/proc/net/tcp", "re");
+  if (!table) return std::nullopt;
+  char wanted[32], line[512], own[64], state[8];
+  snprintf(wanted, sizeof wanted, "0100007F:%04X", port);
+  std::optional<uint32_t> owner;
+  unsigned uid;
+  while (!owner && fgets(line, sizeof line, table))
+    if (sscanf(line, " %*s %63s %*s %7s %*s %*s %*s %u", own, state, &uid) == 3 &&
+        strcmp(own, wanted) == 0 && strcmp(state, "0A") == 0)  // 0A: listening
+      owner = uid;
+  fclose(table);
+  return owner;
+}
+
 std::optional<uint32_t> loopbackPeerOwnerFromProcTable(int connection) {
   std::optional<Ends> ends = endsOf(connection);
   if (!ends) return std::nullopt;

@@ -17,4 +17,8 @@ std::optional<uint32_t> loopbackPeerOwner(int connection);
 // The same, read from /proc/net/tcp and /proc/net/tcp6 only.
 std::optional<uint32_t> loopbackPeerOwnerFromProcTable(int connection);
 
+// The user id that owns the socket listening on 127.0.0.1:port, from
+// /proc/net/tcp; none when nothing listens there.
+std::optional<uint32_t> loopbackListenerOwner(int port);
+
 }  // namespace quillon

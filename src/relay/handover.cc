@@ -112,23 +112,25 @@ RelayStart startRelay(const std::string& relayPath, const RelaySettings& setting
 }
 
 void handEngineToRelay(RelayStart& relay, int enginePid) {
-  int handle = enginePid > 0 ? openProcessHandle(enginePid) : -1;
-  if (handle >= 0) {
-    char byte = 'e';
-    iovec data{&byte, 1};
+  if (enginePid > 0) {
+    int handle = openProcessHandle(enginePid);
+    int32_t pid = enginePid;
+    iovec data{&pid, sizeof pid};
     alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
     msghdr message{};
     message.msg_iov = &data;
     message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
-    cmsghdr* rights = CMSG_FIRSTHDR(&message);
-    rights->cmsg_level = SOL_SOCKET;
-    rights->cmsg_type = SCM_RIGHTS;
-    rights->cmsg_len = CMSG_LEN(sizeof(int));
-    memcpy(CMSG_DATA(rights), &handle, sizeof handle);
+    if (handle >= 0) {  // without one, the relay watches the process id
+      message.msg_control = control;
+      message.msg_controllen = sizeof control;
+      cmsghdr* rights = CMSG_FIRSTHDR(&message);
+      rights->cmsg_level = SOL_SOCKET;
+      rights->cmsg_type = SCM_RIGHTS;
+      rights->cmsg_len = CMSG_LEN(sizeof(int));
+      memcpy(CMSG_DATA(rights), &handle, sizeof handle);
+    }
     sendmsg(relay.channel, &message, MSG_NOSIGNAL);
-    close(handle);
+    if (handle >= 0) close(handle);
   }
   close(relay.channel);
   relay.channel = -1;
@@ -146,21 +148,27 @@ std::optional<RelaySettings> receiveRelaySettings(int channel) {
   return settings;
 }
 
-int receiveEngineHandle(int channel) {
-  char byte;
-  iovec data{&byte, 1};
+EngineHandle receiveEngine(int channel) {
+  int32_t pid = 0;
+  iovec data{&pid, sizeof pid};
   alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
   msghdr message{};
   message.msg_iov = &data;
   message.msg_iovlen = 1;
   message.msg_control = control;
   message.msg_controllen = sizeof control;
-  if (recvmsg(channel, &message, MSG_CMSG_CLOEXEC) <= 0) return -1;
-  cmsghdr* rights = CMSG_FIRSTHDR(&message);
-  if (!rights || rights->cmsg_level != SOL_SOCKET || rights->cmsg_type != SCM_RIGHTS) return -1;
-  int handle;
-  memcpy(&handle, CMSG_DATA(rights), sizeof handle);
-  return handle;
+  EngineHandle engine;
+  ssize_t length = recvmsg(channel, &message, MSG_CMSG_CLOEXEC);
+  cmsghdr* rights = length > 0 ? CMSG_FIRSTHDR(&message) : nullptr;
+  if (rights && rights->cmsg_level == SOL_SOCKET && rights->cmsg_type == SCM_RIGHTS)
+    memcpy(&engine.handle, CMSG_DATA(rights), sizeof engine.handle);
+  if (length == sizeof pid && pid > 0) {
+    engine.pid = pid;
+  } else if (engine.handle >= 0) {
+    close(engine.handle);
+    engine.handle = -1;
+  }
+  return engine;
 }
 
 }  // namespace quillon

@@ -2,8 +2,9 @@
 // opens the listening socket itself (so it listens before the engine starts
 // and the port is known at once), starts the relay with that socket and one
 // end of a socket pair, sends the settings through the pair from memory,
-// and, once the engine runs, a descriptor of the engine's process. The relay
-// ends when that process ends, or when the pair closes without one.
+// and, once the engine runs, the engine's process id with a descriptor of its
+// process. The relay serves while a browser may use its port (see
+// browser_watch.h).
 #pragma once
 
 #include <optional>
@@ -34,15 +35,21 @@ struct RelayStart {
 // empty mask, and hands it the settings.
 RelayStart startRelay(const std::string& relayPath, const RelaySettings& settings);
 
-// Hands the engine's process to the relay and closes the launcher's end.
-// Without a process (the engine did not start), the relay ends at once.
+// Hands the engine's process to the relay (its id, and a process descriptor
+// when the system gives one) and closes the launcher's end. Without a process
+// (the engine did not start), the relay looks for a browser on its port
+// and, finding none, ends.
 void handEngineToRelay(RelayStart& relay, int enginePid);
 
 // The relay's side: the settings, waiting at most a few seconds for them.
 std::optional<RelaySettings> receiveRelaySettings(int channel);
 
-// The relay's side, once the channel is readable: the engine's process
-// descriptor, or -1 when the launcher closed its end without one.
-int receiveEngineHandle(int channel);
+struct EngineHandle {
+  long pid = 0;     // 0: the launcher closed its end without an engine
+  int handle = -1;  // the engine's process descriptor, when one came
+};
+
+// The relay's side, once the channel is readable.
+EngineHandle receiveEngine(int channel);
 
 }  // namespace quillon

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/socket_owner.h"
+#include "relay/browser_watch.h"
 #include "relay/handover.h"
 #include "relay/http_connect.h"
 #include "relay/socks5.h"
@@ -99,7 +100,11 @@ enum class Moved { nothing, some, failed };
 class Relay {
  public:
   Relay(int listener, int channel, const RelaySettings& settings, const RelayLimits& limits)
-      : listener_(listener), channel_(channel), settings_(settings), limits_(limits) {}
+      : listener_(listener),
+        channel_(channel),
+        settings_(settings),
+        limits_(limits),
+        browsers_(listenerProxySwitch(listener), limits.browsers) {}
   void run();
 
  private:
@@ -123,7 +128,7 @@ class Relay {
   const RelaySettings& settings_;
   RelayLimits limits_;
   int epoll_ = -1;
-  int engine_ = -1;
+  BrowserWatch browsers_;
   bool accepting_ = false;
   bool ending_ = false;
   int64_t endBy_ = 0;
@@ -385,6 +390,7 @@ void Relay::run() {
   watch(listener_, EPOLLIN, &listenerTag_);
   accepting_ = true;
   watch(channel_, EPOLLIN, &channelTag_);
+  watch(browsers_.fd(), EPOLLIN, &engineTag_);
 
   epoll_event events[128];
   int64_t nextSweep = nowMs() + 1000;
@@ -397,16 +403,13 @@ void Relay::run() {
       if (tag == &listenerTag_) {
         if (listener_ >= 0) acceptSome();
       } else if (tag == &channelTag_) {
-        int handle = receiveEngineHandle(channel_);
+        EngineHandle engine = receiveEngine(channel_);
         epoll_ctl(epoll_, EPOLL_CTL_DEL, channel_, nullptr);
         ::close(channel_);
         channel_ = -1;
-        if (handle < 0)
-          endOfEngine();  // no engine was started
-        else
-          watch(engine_ = handle, EPOLLIN, &engineTag_);
+        browsers_.start(engine);
       } else if (tag == &engineTag_) {
-        endOfEngine();
+        if (!browsers_.update()) endOfEngine();  // no browser may use the port any more
       } else {
         onEvent(static_cast<Side*>(tag), events[i].events);
       }

@@ -5,18 +5,21 @@
 // user space. It connects to nothing but the proxy.
 #pragma once
 
+#include "relay/browser_watch.h"
 #include "relay/relay_settings.h"
 
 namespace quillon {
 
 struct RelayLimits {
   int exchangeSeconds = 10;  // a browser or proxy that stalls before the tunnel is closed
-  int closingSeconds = 2;    // what is still open after the engine ends
+  int closingSeconds = 2;    // what is still open after the last browser ends
+  BrowserWatchTiming browsers;
 };
 
-// Serves until the engine ends (its process descriptor, received on the
-// channel, becomes readable) or the channel closes without one, then closes
-// the listener and, within limits.closingSeconds, every connection left.
+// Serves while a browser may use the listener's port (browser_watch.h: the
+// engine received on the channel, then any process of this user that carries
+// the relay's proxy switch), then closes the listener and, within
+// limits.closingSeconds, every connection left.
 void runRelayLoop(int listener, int channel, const RelaySettings& settings,
                   const RelayLimits& limits = {});
 

@@ -86,27 +86,33 @@ class DevTools:  # the DevTools protocol on the browser's WebSocket, which sends
         return result["result"].get("value", result.get("exceptionDetails"))
 
 
+def arguments(cmdline):  # a relaunched Chromium shows its arguments joined by spaces
+    return re.split(rb"\0| (?=--)", cmdline.read_bytes())
+
+
 def browser_pids(profile):
     needle, pids = ("--user-data-dir=" + profile).encode(), []
     for cmdline in pathlib.Path("/proc").glob("[0-9]*/cmdline"):
         with contextlib.suppress(OSError):  # gone meanwhile
-            if needle in cmdline.read_bytes().split(b"\0"):
+            if needle in arguments(cmdline):
                 pids.append(int(cmdline.parent.name))
     return pids
 
 
 @contextlib.contextmanager
-def browser(profile, persona, *args):
-    """The LAUNCHER started with the persona: a DevTools client of the browser it started."""
+def browser(profile, persona, *args, screen=None):
+    """The LAUNCHER started with the persona: a DevTools client of the browser it started (with
+    a window on the X display screen when given)."""
     port_file, log = pathlib.Path(profile, "DevToolsActivePort"), pathlib.Path(profile, "log")
     pathlib.Path(profile, "command-line.json").write_text(json.dumps(persona))
     port_file.unlink(missing_ok=True)
     password = os.environ["QUILLON_TEST_PROXY_PASSWORD"]  # so that none reaches the browser by us
     env = dict({k: v for k, v in os.environ.items() if password not in v}, QUILLON_ENGINE_BIN=ENGINE, QUILLON_ENGINE_KIND="chromium", TZ="UTC",
-               LANGUAGE="en_US:en")
+               LANGUAGE="en_US:en", **({"DISPLAY": screen} if screen else {}))
+    flags = [f for f in FLAGS if not (screen and f.startswith("--headless"))]
     try:
         with open(log, "w") as out:  # a file: the browser inherits it and would hold a pipe open
-            status = subprocess.run([sys.argv[1], "--user-data-dir=" + profile, *FLAGS, *args],
+            status = subprocess.run([sys.argv[1], "--user-data-dir=" + profile, *flags, *args],
                                     stdout=out, stderr=out, env=env, timeout=60).returncode
         assert status == 0, "the launcher failed: " + log.read_text()
         port = wait_for(lambda: port_file.exists() and port_file.read_text().split(), "DevTools")
@@ -115,15 +121,16 @@ def browser(profile, persona, *args):
             devtools.call("Browser.close")
         wait_for(lambda: not browser_pids(profile), "the browser to exit", 10)
     finally:  # after a failure too: its whole process group, gone before its profile goes
-        groups = ["-%d" % pid for pid in browser_pids(profile)]  # the browser leads one of them all
-        subprocess.run(["kill", "-KILL", "--", *groups], capture_output=True)
+        pids = browser_pids(profile)  # the browser leads one of them all, unless relaunched
+        subprocess.run(["kill", "-KILL", "--", *["-%d" % pid for pid in pids], *map(str, pids)],
+                       capture_output=True)
         wait_for(lambda: not browser_pids(profile), "the killed browser to exit", 10)
 
 
 def relay_of(profile):
     """The relay's pid: the holder of the listening socket the browser's proxy switch names."""
-    switch = next(a for a in pathlib.Path("/proc/%d/cmdline" % min(browser_pids(profile)))
-                  .read_bytes().split(b"\0") if a.startswith(b"--proxy-server="))
+    switch = next(a for a in arguments(pathlib.Path("/proc/%d/cmdline" % min(browser_pids(profile))))
+                  if a.startswith(b"--proxy-server="))
     row = "0100007F:%04X" % int(switch.rsplit(b":", 1)[1])
     inode = next(r.split()[9] for r in pathlib.Path("/proc/net/tcp").read_text().splitlines()
                  if r.split()[1] == row and r.split()[3] == "0A")
@@ -156,6 +163,75 @@ def relayed(profile, site, proxy, password):
         outcome = fetched(devtools, site + "/relayed")
     wait_for(lambda: not os.path.exists("/proc/%d" % relay), "the relay to end", 10)
     return outcome
+
+
+@contextlib.contextmanager
+def display():
+    """A virtual X server of its own: headless Chromium ignores chrome://restart."""
+    read, write = os.pipe()
+    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-nolisten", "tcp", "-screen", "0",
+                             "1280x800x24"], pass_fds=[write], stderr=subprocess.DEVNULL)
+    os.close(write)
+    try:
+        with os.fdopen(read) as number:
+            yield ":" + number.readline().strip()
+    finally:
+        xvfb.kill(), xvfb.wait()
+
+
+def restarted(profile, site, proxy):
+    """chrome://restart, as after an update or a change in chrome://flags: the relaunched browser
+    goes on through the same relay, and the relay ends soon after it."""
+    port_file = pathlib.Path(profile, "DevToolsActivePort")
+    with display() as screen, browser(profile, {"proxy-server": proxy, "start-page": "about:blank"},
+                                      screen=screen) as devtools:
+        relay, first = relay_of(profile), min(browser_pids(profile))
+        outcomes = [fetched(devtools, site + "/before-restart")]
+        port_file.unlink()
+        devtools.call("Target.createTarget", {"url": "chrome://restart"})
+        port = wait_for(lambda: port_file.exists() and port_file.read_text().split(), "a relaunch")
+        relaunched = DevTools(int(port[0]), port[1])
+        outcomes.append(fetched(relaunched, site + "/after-restart"))
+        assert (outcomes, relay_of(profile)) == (["loaded"] * 2, relay), outcomes
+        assert first not in browser_pids(profile), "not relaunched"
+        with contextlib.suppress(OSError, IndexError, ValueError):  # it may hang up first
+            relaunched.call("Browser.close")
+        wait_for(lambda: not browser_pids(profile), "the relaunched browser to exit", 10)
+    wait_for(lambda: not os.path.exists("/proc/%d" % relay), "the relay to end", 10)
+
+
+def second_launch(profile, persona, screen):
+    """A launch on the profile of a running browser: its status and what it said."""
+    pathlib.Path(profile, "command-line.json").write_text(json.dumps(persona))
+    password = os.environ["QUILLON_TEST_PROXY_PASSWORD"]
+    # A refusal needs no display: with one, the fatal alert would wait for a click.
+    env = dict({k: v for k, v in os.environ.items() if password not in v and k != "DISPLAY"},
+               QUILLON_ENGINE_BIN=ENGINE, QUILLON_ENGINE_KIND="chromium",
+               **({"DISPLAY": screen} if screen else {}))
+    flags = [f for f in FLAGS if not f.startswith("--headless")]
+    with open(pathlib.Path(profile, "second"), "w+") as out:  # the engine may inherit it
+        status = subprocess.run([sys.argv[1], "--user-data-dir=" + profile, *flags], stdout=out,
+                                stderr=out, env=env, timeout=60).returncode
+        return status, (out.seek(0), out.read())[1]
+
+
+def handed_over(profile, site, proxy):
+    """A browser on the profile without the persona's proxy never gets the persona's page; one
+    through the persona's relay does, through that relay (headless Chromium takes no pages from
+    a second start)."""
+    refused = (1, "[quillon-launcher] A browser already runs on this profile without this "
+                  "persona's proxy; not started, so that the persona's pages do not go outside "
+                  "its proxy\n")
+    persona = {"proxy-server": proxy, "start-page": site + "/handed-over"}
+    with display() as screen, browser(profile, {"start-page": "about:blank"}, screen=screen):
+        assert second_launch(profile, persona, None) == refused
+    with display() as screen, browser(profile, {"proxy-server": proxy, "start-page": "about:blank"},
+                                      screen=screen) as devtools:
+        relay = relay_of(profile)
+        assert second_launch(profile, persona, screen) == (0, "")
+        loaded(devtools, site + "/handed-over")
+        assert relay_of(profile) == relay
+    assert Site.paths.count("/handed-over") == 1, Site.paths
 
 
 def loaded(devtools, url):
@@ -233,10 +309,13 @@ def main():
                                    ("http://%s:%s@127.0.0.1:3128" % (user, password), "loaded"),
                                    ("socks5://%s:wrong@%s" % (user, auth), "failed")):
                 assert relayed(profile, site, proxy, password) == outcome, proxy
+            restarted(profile, site, "socks5://%s:%s@%s" % (user, password, auth))
+            handed_over(profile, site, "socks5://%s:%s@%s" % (user, password, auth))
         finally:
             http_proxy.kill()
             http_proxy.wait()
         assert Site.paths.count("/relayed") == 2, Site.paths
+        assert [p for p in Site.paths if "restart" in p] == ["/before-restart", "/after-restart"]
     assert Site.peers == {"127.0.0.2"}, "site not loaded, or not only by proxy: %s" % Site.peers
     return 0
 

@@ -55,6 +55,8 @@ TEST_F(LauncherProcess, DrivingRoadRunsTheEngineInTheProcessItself) {
   run = launch({"--user-data-dir=" + profile}, {.program = browser});
   EXPECT_EQ(run.status, 7) << run.out;
   EXPECT_EQ(run.children, 1) << "the relay, reaped once the process ended";
+  EXPECT_EQ(run["fd"], (Args{"0 /dev/null", "1 " + tmp / "out", "2 " + tmp / "out"}))
+      << "nothing of the relay's start left on 3 or 4";
   Args args = run["arg"];
   EXPECT_EQ(std::count_if(args.begin(), args.end(),
                           [](const std::string& arg) {

@@ -1,5 +1,6 @@
-// Playwright, Puppeteer (port and pipe) and selenium-webdriver with Debian's chromedriver, each
-// given BROWSER (the built quillon-browser) as its Chromium, headless with a stated persona and
+// Playwright, Puppeteer (port and pipe, and its kill of the process group on a timeout) and
+// selenium-webdriver with Debian's chromedriver, each given BROWSER (the built quillon-browser)
+// as its Chromium, headless with a stated persona and
 // headful (under the X server of xvfb-run) with a discovery persona, both through the relay to
 // with_test_network.sh's microsocks with a login (it connects out from 127.0.0.2). Checked in
 // the page: time zone, languages, Accept-Language, navigator.webdriver, the proxy; after the
@@ -56,10 +57,19 @@ const drivers = {
                                               args, ignoreDefaultArgs, env, pipe });
     const page = (await instance.pages())[0];
     await page.goto(url);
-    return [await page.evaluate(PAGE), () => instance.close()];
+    return [await page.evaluate(PAGE), Object.assign(() => instance.close(), { instance })];
   },
   puppeteerPipe(profile, headless, url) {
     return drivers.puppeteer(profile, headless, url, true);
+  },
+  async puppeteerKilled(profile, headless, url) {  // as Puppeteer kills on a timeout
+    const [seen, close] = await drivers.puppeteer(profile, headless, url, true);
+    return [seen, async () => {
+      const child = close.instance.process();
+      const exited = new Promise(resolve => child.once("exit", resolve));
+      process.kill(-child.pid, "SIGKILL");
+      await exited;
+    }];
   },
   async selenium(profile, headless, url) {
     const options = new chrome.Options().setChromeBinaryPath(browser)
@@ -113,16 +123,18 @@ async function drive(client, headless) {
   const persona = headless ? stated : discovered;
   fs.writeFileSync(path.join(profile, "command-line.json"), JSON.stringify(persona));
   const url = `${origin}/${client}-${headless ? "headless" : "headful"}`;
-  let seen, relay, remaining;
+  let seen, relay, remaining, gone;
   try {
     const [result, close] = await drivers[client](profile, headless, url);
     seen = result, relay = relayOf(profile);
+    const closing = Date.now();
     await close();
     remaining = leftBehind(profile, relay);
     for (let step = 0; step < 50 && remaining.length; ++step) {
       await new Promise(resolve => setTimeout(resolve, 100));
       remaining = leftBehind(profile, relay);
     }
+    gone = ((Date.now() - closing) / 1000).toFixed(2);
   } finally {  // after a failure too: nothing of this run stays for the next
     for (const [pid] of leftBehind(profile, relay)) try { process.kill(pid, "SIGKILL"); } catch { }
     fs.rmSync(profile, { recursive: true, force: true });
@@ -137,7 +149,8 @@ async function drive(client, headless) {
     peer === "127.0.0.2" || `the page came from ${peer}, not through the proxy`,
     !remaining.length || `left behind: ${remaining.map(([pid, cmd]) => pid + " " + cmd[0])}`,
   ].filter(problem => problem !== true);
-  console.log(`${client} ${headless ? "headless" : "headful"}: ${problems.join("; ") || "ok"}`);
+  console.log(`${client} ${headless ? "headless" : "headful"}: ${problems.join("; ") || "ok"}` +
+              ` (closed, nothing left ${gone} s after the close began)`);
   return problems.length === 0;
 }
 

@@ -1,9 +1,10 @@
 // Playwright, Puppeteer (port and pipe, and its kill of the process group on a timeout) and
 // selenium-webdriver with Debian's chromedriver, each given BROWSER (the built quillon-browser)
 // as its Chromium, headless with a stated persona and headful (under the X server of xvfb-run)
-// with a discovery persona, both through the relay to with_test_network.sh's microsocks with a login (it connects out from 127.0.0.2). Checked in
-// the page: time zone, languages, Accept-Language, navigator.webdriver, the proxy; after the
-// framework's close or quit no process of the run (browser, relay) remains within 5 s.
+// with a discovery persona, both through the relay to with_test_network.sh's microsocks with a
+// login (it connects out from 127.0.0.2). Checked in the page: time zone, languages,
+// Accept-Language, navigator.webdriver, the proxy; after the framework's close or quit no
+// process of the run (browser, relay) remains within 5 s.
 // Usage: node drive_persona_test.mjs BROWSER CLIENTS_DIR (the npm folder of the clients)
 import fs from "node:fs";
 import http from "node:http";

@@ -14,6 +14,11 @@ build_packages=(cmake make g++ nlohmann-json3-dev qt6-base-dev libxcb1-dev pkg-c
 desktop_packages=(qt6-qpa-plugins fonts-dejavu-core fonts-symbola)
 # The demo's and the real-browser test's engine, with the locales' resource packs.
 browser_packages=(chromium chromium-l10n)
+# The automation clients' test: Debian's chromedriver, and npm (Debian's, unless the machine has
+# one already: a Node from elsewhere brings its own and conflicts with it); from npm, Node 24
+# (Debian 12's is 18, too old for the clients) and the clients, pinned, into the build tree.
+automation_packages=(chromium-driver)
+automation_clients=(node@24.9.0 playwright-core@1.65.2 puppeteer-core@25.16.0 selenium-webdriver@4.49.0)
 test_packages=(libgtest-dev curl microsocks tinyproxy openssl python3 iproute2 util-linux mount procps
                clang libclang-rt-14-dev dpkg-dev file xvfb xauth)
 
@@ -73,10 +78,15 @@ case "$mode" in
   test)
     install_missing "${build_packages[@]}" "${desktop_packages[@]}" "${browser_packages[@]}" \
       "${test_packages[@]}"
+    install_missing "${automation_packages[@]}"
+    command -v npm >/dev/null || install_missing npm
     # Tests and benchmarks on whatever an earlier demo configured, and ctest
     # fails when it finds no test at all.
     cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DQUILLON_BUILD_TESTS=ON -DQUILLON_BUILD_BENCH=ON
     cmake --build build -j "$jobs"
+    # Without them their test says so and is skipped (which fails the run, as above).
+    npm install --prefix build/automation-clients --no-audit --no-fund -q "${automation_clients[@]}" ||
+      echo "setup: the automation clients could not be installed from npm" >&2
     run_ctest build -j "$jobs"
     # The whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer,
     # and a fixed-time libFuzzer run of each fuzz target. The launcher is linked

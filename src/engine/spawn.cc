@@ -2,8 +2,10 @@
 
 #include <spawn.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <string_view>
 #include <unordered_set>
@@ -58,6 +60,11 @@ SpawnError SpawnError::posixSpawn(int code) {
                     "posix_spawn failed (errno " + std::to_string(code) + "): " + strerror(code));
 }
 
+SpawnError SpawnError::exec(int code) {
+  return SpawnError(Kind::exec, code, "",
+                    "execve failed (errno " + std::to_string(code) + "): " + strerror(code));
+}
+
 SpawnError SpawnError::engineMissing(std::string enginePath) {
   std::string description = "engine binary not found at " + enginePath;
   return SpawnError(Kind::engineMissing, 0, std::move(enginePath), std::move(description));
@@ -107,6 +114,19 @@ int spawnEngine(const std::string& enginePath, const std::vector<std::string>& l
   posix_spawnattr_destroy(&attributes);
   if (code != 0) throw SpawnError::posixSpawn(code);
   return pid;
+}
+
+void execEngine(const std::string& enginePath, const std::vector<std::string>& launcherArgs,
+                const std::vector<std::string>& extraSwitches,
+                const std::vector<std::string>& environmentOverrides) {
+  if (!isExecutableFile(enginePath)) throw SpawnError::engineMissing(enginePath);
+
+  std::vector<std::string> args = engineArguments(enginePath, launcherArgs, extraSwitches);
+  std::vector<std::string> env = engineEnvironment(environmentBlock(), environmentOverrides);
+  std::vector<char*> argv = cStringBlock(args);
+  std::vector<char*> envp = cStringBlock(env);
+  execve(enginePath.c_str(), argv.data(), envp.data());
+  throw SpawnError::exec(errno);
 }
 
 }  // namespace quillon

@@ -1,7 +1,8 @@
 // Starting the engine: its own process, in a session of its own, with the
 // launcher's arguments, the extra switch list, three fixed trailing switches
 // and the launcher's whole environment (with optional overrides). The
-// launcher never waits for it.
+// launcher never waits for it. Or, for a caller that drives the browser, the
+// same command line run in place of the launcher's process.
 #pragma once
 
 #include <exception>
@@ -12,15 +13,17 @@ namespace quillon {
 
 class SpawnError : public std::exception {
  public:
-  enum class Kind { posixSpawn, engineMissing };
+  enum class Kind { posixSpawn, exec, engineMissing };
 
   static SpawnError posixSpawn(int code);
+  static SpawnError exec(int code);
   static SpawnError engineMissing(std::string enginePath);
 
   Kind kind() const { return kind_; }
   int code() const { return code_; }
   const std::string& enginePath() const { return enginePath_; }
-  // "posix_spawn failed (errno N): text" or "engine binary not found at PATH".
+  // "posix_spawn failed (errno N): text", "execve failed (errno N): text" or
+  // "engine binary not found at PATH".
   const std::string& description() const { return description_; }
   const char* what() const noexcept override { return description_.c_str(); }
 
@@ -52,5 +55,14 @@ std::vector<std::string> engineEnvironment(std::vector<std::string> base,
 int spawnEngine(const std::string& enginePath, const std::vector<std::string>& launcherArgs,
                 const std::vector<std::string>& extraSwitches,
                 const std::vector<std::string>& environmentOverrides = {});
+
+// Replaces this process by the engine with the same command line and
+// environment as spawnEngine: the process keeps its id, session, descriptors
+// (but those marked close-on-exec) and signal state. Returns only by throwing
+// SpawnError.
+[[noreturn]] void execEngine(const std::string& enginePath,
+                             const std::vector<std::string>& launcherArgs,
+                             const std::vector<std::string>& extraSwitches,
+                             const std::vector<std::string>& environmentOverrides = {});
 
 }  // namespace quillon

@@ -42,6 +42,24 @@ std::optional<std::string> deviceMemoryGB(uint64_t physicalMemoryBytes) {
   return "1";
 }
 
+bool argumentsNamePage(const std::vector<std::string>& args) {
+  static constexpr std::string_view kWhiteSpace = " \t\n\v\f\r";
+  bool switches = true;
+  for (std::string_view arg : args) {
+    size_t first = arg.find_first_not_of(kWhiteSpace);
+    arg = first == std::string_view::npos
+              ? std::string_view()
+              : arg.substr(first, arg.find_last_not_of(kWhiteSpace) - first + 1);
+    if (switches && arg == "--") {
+      switches = false;
+      continue;
+    }
+    size_t prefix = arg.starts_with("--") ? 2 : arg.starts_with("-") ? 1 : 0;
+    if (!switches || prefix == 0 || prefix == arg.size()) return true;
+  }
+  return false;
+}
+
 SwitchList directSwitchList(const OverlayKeys& overlay, const SwitchList& webglSwitches,
                             const MachineFacts& machine) {
   SwitchList list = webglSwitches;

@@ -44,6 +44,12 @@ std::optional<std::string> deviceMemoryGB(uint64_t physicalMemoryBytes);
 SwitchList directSwitchList(const OverlayKeys& overlay, const SwitchList& webglSwitches,
                             const MachineFacts& machine);
 
+// Whether the engine's arguments name a page, as Chromium reads its command
+// line: an argument that is not a switch once surrounding white space is
+// trimmed ("-x" and "--x" are switches; "-" and "" are not), or any
+// argument after a "--" that ends the switches.
+bool argumentsNamePage(const std::vector<std::string>& args);
+
 // The list after discovery: as above, with the resolved persona switches
 // between the WebGL block and the device switches.
 SwitchList discoverySwitchList(const OverlayKeys& overlay, const ResolvedPersona& resolved,

@@ -33,6 +33,7 @@ SwitchList webglSwitches(const LaunchInputs& in) {
 }
 
 void startEngine(const LaunchInputs& in, const ResolvedPersona& resolved, SwitchList extra) {
+  if (leavesOutStartPage(in.road, in.engineKind, in.passThroughArgs)) extra.pop_back();
   std::vector<std::string> environment =
       applyEngineKind(in.engineKind, in.overlay, resolved, extra);
   // Only a launch touches the profile's settings; a preview of the command
@@ -41,6 +42,11 @@ void startEngine(const LaunchInputs& in, const ResolvedPersona& resolved, Switch
     applyPersonaSettings(*in.userDataDir, chromiumPersona(in.overlay, resolved).settings);
   std::optional<RelayStart> relay = startEngineRelay(in, extra);
   try {
+    if (in.road == LaunchRoad::driven) {
+      // This process becomes the engine, so the relay watches this process.
+      if (relay) handEngineToRelay(*relay, getpid());
+      execEngine(in.engineBinary, in.passThroughArgs, extra, environment);
+    }
     int pid = spawnEngine(in.engineBinary, in.passThroughArgs, extra, environment);
     if (relay) handEngineToRelay(*relay, pid);
   } catch (const SpawnError& error) {

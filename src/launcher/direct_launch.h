@@ -21,7 +21,9 @@ SwitchList webglSwitches(const LaunchInputs& in);
 
 // Spawns the engine with the extra switches (and, for a stock Chromium, the
 // persona's Chromium forms) and ends the process: 0 once the engine is
-// spawned, 1 through the fatal path.
+// spawned, 1 through the fatal path. On the driving road the process becomes
+// the engine instead. The start page, the last of the extra switches, is left
+// out when the arguments name a page (see leavesOutStartPage).
 [[noreturn]] void startEngine(const LaunchInputs& in, const ResolvedPersona& resolved,
                               SwitchList extra);
 

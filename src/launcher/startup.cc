@@ -13,6 +13,7 @@ namespace {
 LaunchInputs launchInputs(int argc, char** argv, const std::string& launcherDir) {
   LaunchInputs in;
   in.programPath = argc > 0 && argv[0] ? argv[0] : "";
+  in.road = launchRoadFor(in.programPath);
   in.launcherDir = launcherDir;
   in.engineBinary = locateEngine(environmentValue("QUILLON_ENGINE_BIN"), in.launcherDir);
   in.engineKind = engineKindFromName(environmentValue("QUILLON_ENGINE_KIND"));

@@ -8,6 +8,7 @@
 #include "config/launch_config.h"
 #include "config/overlay.h"
 #include "engine/chromium_persona.h"
+#include "launcher/launch_road.h"
 
 namespace quillon {
 
@@ -21,6 +22,7 @@ struct LaunchInputs {
   LaunchConfig launchConfig;                    // read once, by the launcher
   OverlayKeys overlay;                          // of launchConfig
   EngineKind engineKind = EngineKind::quillon;  // QUILLON_ENGINE_KIND
+  LaunchRoad road = LaunchRoad::launcher;       // by the name in programPath
 };
 
 LaunchInputs startUp(int argc, char** argv);

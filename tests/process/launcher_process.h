@@ -34,9 +34,10 @@ bool waitUntil(Done done) {
 struct Options {
   std::string program = QUILLON_LAUNCHER_PATH;
   std::string cwd = "/";
-  int standardOutput = -1;  // -1: the file read into Launch::out
-  int standardError = -1;   // -1: that same file
-  int inheritedFd = -1;     // passed on as descriptor 7
+  int standardOutput = -1;        // -1: the file read into Launch::out
+  int standardError = -1;         // -1: that same file
+  int inheritedFd = -1;           // passed on as descriptor 7
+  int pipeIn = -1, pipeOut = -1;  // passed on as descriptors 3 and 4 (a DevTools pipe)
   int blocked = 0, ignored = 0;
   bool oneProcess = false;  // RLIMIT_NPROC 1, as nobody when root (whom it does not bind)
 };
@@ -76,7 +77,8 @@ class LauncherProcess : public ::testing::Test {
       int err = setup.standardError >= 0 ? setup.standardError : out;
       if (dup2(open("/dev/null", O_RDONLY | O_CLOEXEC), 0) < 0 ||
           dup2(setup.standardOutput >= 0 ? setup.standardOutput : out, 1) < 0 || dup2(err, 2) < 0 ||
-          (setup.inheritedFd >= 0 && dup2(setup.inheritedFd, 7) < 0))
+          (setup.inheritedFd >= 0 && dup2(setup.inheritedFd, 7) < 0) ||
+          (setup.pipeIn >= 0 && (dup2(setup.pipeIn, 3) < 0 || dup2(setup.pipeOut, 4) < 0)))
         _exit(126);
       sigset_t mask;
       sigemptyset(&mask);

@@ -1,6 +1,7 @@
 // A stand-in engine: writes to $QUILLON_TEST_RECORD "KEY VALUE" items, each ended by a NUL:
 // "pid", "sid", "fd N TARGET" per descriptor, "arg" per argument, "env" per variable, the
-// "SigBlk:" and "SigIgn:" masks. Then it lingers $QUILLON_TEST_LINGER seconds.
+// "SigBlk:" and "SigIgn:" masks. Then it lingers $QUILLON_TEST_LINGER seconds and exits with
+// $QUILLON_TEST_STATUS (0 without it).
 #define _GNU_SOURCE
 #include <dirent.h>
 #include <stdio.h>
@@ -38,5 +39,6 @@ int main(int argc, char** argv) {
   if (fclose(out) != 0 || rename(temporary, path) != 0) return 72;
   const char* linger = getenv("QUILLON_TEST_LINGER");
   if (linger) sleep((unsigned)atoi(linger));
-  return 0;
+  const char* exitStatus = getenv("QUILLON_TEST_STATUS");
+  return exitStatus ? atoi(exitStatus) : 0;
 }

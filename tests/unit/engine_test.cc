@@ -17,6 +17,7 @@
 #include "engine/webgl_profile.h"
 #include "launcher/direct_launch.h"
 #include "launcher/launch_decision.h"
+#include "launcher/launch_road.h"
 #include "support/test_files.h"
 
 namespace quillon {
@@ -63,6 +64,33 @@ TEST(Switches, DeviceBucketsAtEveryEdgeGeoAccuracyWithBothCoordinates) {
                                 {}, {})
                 .at(0),
             "--force-webrtc-ip-handling-policy=default");
+}
+
+// A page among the arguments, as Chromium reads them, leaves the start page out on the driving
+// road (chosen by the program's name) and before a stock Chromium; the product's engine on the
+// launcher's road keeps it.
+TEST(Switches, PageAmongTheArgumentsOnTheDrivingRoadAndBeforeStockChromium) {
+  const std::pair<Args, bool> cases[] = {
+      {{}, false},
+      {{"--user-data-dir=/p", "-x", "--remote-debugging-pipe"}, false},
+      {{"--a", "about:blank"}, true},
+      {{" --headless \t"}, false},
+      {{"-"}, true},
+      {{""}, true},
+      {{"--"}, false},
+      {{"--", "--x"}, true},
+      {{" -- ", "-x"}, true}};
+  for (const auto& [args, page] : cases) {
+    EXPECT_EQ(argumentsNamePage(args), page) << ::testing::PrintToString(args);
+    EXPECT_EQ(leavesOutStartPage(LaunchRoad::driven, EngineKind::quillon, args), page);
+    EXPECT_EQ(leavesOutStartPage(LaunchRoad::launcher, EngineKind::chromium, args), page);
+    EXPECT_FALSE(leavesOutStartPage(LaunchRoad::launcher, EngineKind::quillon, args));
+  }
+  EXPECT_EQ(launchRoadFor("/usr/bin/quillon-browser"), LaunchRoad::driven);
+  EXPECT_EQ(launchRoadFor("quillon-browser"), LaunchRoad::driven);
+  for (const char* other : {"", "/usr/bin/quillon-launcher", "/opt/quillon-browser/x",
+                            "quillon-browser2", "/usr/bin/quillon-browser/"})
+    EXPECT_EQ(launchRoadFor(other), LaunchRoad::launcher) << other;
 }
 
 TEST(WebglProfile, MembersInFileOrderNumbersInPlainDecimal) {

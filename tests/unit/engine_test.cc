@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "agent/devtools_session.h"
 #include "config/launch_config.h"
 #include "engine/chromium_persona.h"
 #include "engine/hygiene.h"
@@ -153,6 +154,93 @@ TEST(ChromiumPersona, FormsStockChromiumHonours) {
   EXPECT_EQ(engineEnvironment({"TZ=UTC", "TZX=1", "A=b", "TZ=again", "LANGUAGE=en"},
                               {"TZ=Asia/Tokyo", "LANGUAGE=fr_FR:fr", "bad"}),
             (Args{"TZX=1", "A=b", "TZ=Asia/Tokyo", "LANGUAGE=fr_FR:fr"}));
+}
+
+// What only the agent carries: stated coordinates win over resolved ones, both or none; a stated
+// processor count above zero; the language as the locale. Geolocation stays blocked for every
+// site when the persona asks for it and has no coordinates, and only then.
+TEST(ChromiumPersona, AgentCarriesCoordinatesProcessorsAndLocale) {
+  const ResolvedPersona berlin{"", "52.5", "13.4", "de-DE", "", ""};
+  // clang-format off
+  const std::tuple<const char*, bool, Args, bool> cases[] = {  // persona, resolved, agent, blocked
+      {R"("geo-lat":48.85,"geo-lng":"2.35","hardware-concurrency":4)", true,
+       {"--latitude=48.85", "--longitude=2.35", "--hardware-concurrency=4", "--locale=de-DE"}, false},
+      {R"("auto-geo":1)", true, {"--latitude=52.5", "--longitude=13.4", "--locale=de-DE"}, false},
+      {R"("auto-geo":1)", false, {}, true},
+      {R"("geo-lat":1,"hardware-concurrency":0)", true, {"--locale=de-DE"}, true},
+      {R"("geo-lat":"x","geo-lng":2,"lang":"fr-FR","hardware-concurrency":"2.5")", false, {"--locale=fr-FR"}, true},
+      {R"("hardware-concurrency":"12")", false, {"--hardware-concurrency=12"}, false}};
+  // clang-format on
+  for (const auto& [persona, resolved, agent, blocked] : cases) {
+    ChromiumPersona p = chromiumPersona(overlayOf(persona), resolved ? berlin : ResolvedPersona{});
+    EXPECT_EQ(agentArguments(p.agent), agent) << persona;
+    EXPECT_EQ(agentCarriesAny(p.agent), !agent.empty()) << persona;
+    EXPECT_EQ(p.settings.back().value.has_value(), blocked) << persona;
+    EXPECT_EQ(agentArguments(agentValuesFromArguments(agent).value()), agent) << persona;
+  }
+  for (Args refused : {Args{"--latitude=1"}, Args{"--hardware-concurrency=0"}, Args{"--locale="},
+                       Args{"--longitude=1", "--latitude=y"}, Args{"--x=1"}, Args{"-"}})
+    EXPECT_EQ(agentValuesFromArguments(refused), std::nullopt) << refused[0];
+}
+
+// The engine honours only the last --disable-blink-features: the pipe's comes last and carries
+// the features of the arguments' last one, with AutomationControlled once.
+TEST(ChromiumPersona, DevtoolsPipeKeepsTheUsersBlinkFeatures) {
+  const std::pair<Args, const char*> cases[] = {
+      {{}, "AutomationControlled"},
+      {{"--disable-blink-features=A", "--x", "--disable-blink-features=B,C"},
+       "B,C,AutomationControlled"},
+      {{"--disable-blink-features=X,AutomationControlled"}, "X,AutomationControlled"}};
+  for (const auto& [args, features] : cases)
+    EXPECT_EQ(
+        devtoolsPipeSwitches(args),
+        (Args{"--remote-debugging-pipe", std::string("--disable-blink-features=") + features}));
+}
+
+// Each attached target: the attach that pauses what it starts, the overrides it takes, and the
+// release, on its own session; never a domain enabled. Answers and other events call for nothing.
+TEST(DevtoolsSession, EachTargetGetsItsOverridesThenRuns) {
+  auto methods = [](const std::vector<std::string>& commands, const char* sessionId) {
+    std::string out;
+    for (const std::string& command : commands) {
+      Json message = *parseJson(command);
+      EXPECT_EQ(message.value("sessionId", ""), sessionId) << command;
+      out += message["method"].get<std::string>() + " ";
+      if (message["method"] == "Target.setAutoAttach") {
+        EXPECT_EQ(message["params"].dump(),
+                  R"({"autoAttach":true,"waitForDebuggerOnStart":true,"flatten":true})");
+      }
+    }
+    return out;
+  };
+  DevtoolsSession session{*agentValuesFromArguments(
+      {"--latitude=48.85", "--longitude=2.35", "--hardware-concurrency=4", "--locale=de-DE"})};
+  EXPECT_EQ(methods(browserCommands(session), ""), "Target.setAutoAttach ");
+  const std::pair<const char*, const char*> cases[] = {
+      {"page",
+       "Target.setAutoAttach Emulation.setGeolocationOverride "
+       "Emulation.setHardwareConcurrencyOverride Emulation.setLocaleOverride "
+       "Runtime.runIfWaitingForDebugger "},
+      {"iframe",
+       "Target.setAutoAttach Emulation.setGeolocationOverride "
+       "Emulation.setHardwareConcurrencyOverride Emulation.setLocaleOverride "
+       "Runtime.runIfWaitingForDebugger "},
+      {"service_worker",
+       "Target.setAutoAttach Emulation.setHardwareConcurrencyOverride "
+       "Runtime.runIfWaitingForDebugger "}};
+  for (const auto& [type, expected] : cases)
+    EXPECT_EQ(
+        methods(answerMessage(session, std::string(R"({"method":"Target.attachedToTarget",)") +
+                                           R"("params":{"sessionId":"S","targetInfo":{"type":")" +
+                                           type + R"("},"waitingForDebugger":true}})"),
+                "S"),
+        expected);
+  for (const char* message :
+       {R"({"id":3,"result":{}})", R"({"method":"Target.attachedToTarget"})",
+        R"({"method":"Target.attachedToTarget","params":{"sessionId":7}})",
+        R"({"method":"Target.detachedFromTarget","params":{"sessionId":"S"}})",
+        R"("Target.attachedToTarget")", ""})
+    EXPECT_TRUE(answerMessage(session, message).empty()) << message;
 }
 
 // A stock Chromium runs on the last --user-data-dir and on the profile --profile-directory

@@ -1,0 +1,40 @@
+// The persona's values that only the persona agent can give a stock Chromium,
+// and their form on the agent's command line.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quillon {
+
+inline constexpr const char* kAgentName = "quillon-launcher-agent";
+
+// The agent's descriptors: it writes commands on the first, which Chromium
+// reads on its descriptor 3, and reads Chromium's messages on the second,
+// which Chromium writes on its descriptor 4.
+inline constexpr int kAgentCommandFd = 3;
+inline constexpr int kAgentMessageFd = 4;
+
+struct AgentValues {
+  std::optional<double> latitude;  // with longitude, or neither
+  std::optional<double> longitude;
+  std::optional<int> hardwareConcurrency;
+  std::string locale;  // a language tag, "" for none
+};
+
+// Whether there is anything for the agent to carry.
+bool agentCarriesAny(const AgentValues& values);
+
+// "--latitude=..", "--longitude=..", "--hardware-concurrency=..", "--locale=..",
+// each only when set.
+std::vector<std::string> agentArguments(const AgentValues& values);
+
+// The values of the agent's arguments; none when one is not understood.
+std::optional<AgentValues> agentValuesFromArguments(const std::vector<std::string>& args);
+
+// The agent in <launcherDir>/../libexec/quillon/ (installed) or beside the
+// launcher (build tree); none when neither is an executable file.
+std::optional<std::string> findAgent(const std::string& launcherDir);
+
+}  // namespace quillon

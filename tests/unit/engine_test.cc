@@ -17,6 +17,7 @@
 #include "engine/switches.h"
 #include "engine/webgl_profile.h"
 #include "launcher/direct_launch.h"
+#include "launcher/engine_agent.h"
 #include "launcher/launch_decision.h"
 #include "launcher/launch_road.h"
 #include "support/test_files.h"
@@ -177,6 +178,14 @@ TEST(ChromiumPersona, AgentCarriesCoordinatesProcessorsAndLocale) {
     EXPECT_EQ(agentCarriesAny(p.agent), !agent.empty()) << persona;
     EXPECT_EQ(p.settings.back().value.has_value(), blocked) << persona;
     EXPECT_EQ(agentArguments(agentValuesFromArguments(agent).value()), agent) << persona;
+    // Only a stock Chromium on the launcher's road: a driving script brings its own DevTools.
+    LaunchInputs in;
+    in.engineKind = EngineKind::chromium;
+    EXPECT_EQ(launchUsesAgent(in, p.agent), !agent.empty()) << persona;
+    in.road = LaunchRoad::driven;
+    EXPECT_FALSE(launchUsesAgent(in, p.agent)) << persona;
+    in = {};
+    EXPECT_FALSE(launchUsesAgent(in, p.agent)) << persona;
   }
   for (Args refused : {Args{"--latitude=1"}, Args{"--hardware-concurrency=0"}, Args{"--locale="},
                        Args{"--longitude=1", "--latitude=y"}, Args{"--x=1"}, Args{"-"}})

@@ -43,13 +43,7 @@ QUILLON_ENGINE_KIND=$kind QUILLON_ENGINE_BIN=$engine build/quillon-launcher \
 echo "Launcher exit status: $status"
 ((status == 0)) || { cat "$profile.engine.txt"; exit "$status"; }
 if [[ $engine == "$chromium" ]]; then
-  pid=""
-  for _ in $(seq 50); do
-    pid=$(pgrep -f -o -- "--user-data-dir=$profile" || true)
-    [[ -n $pid && -s /proc/$pid/cmdline ]] && break
-    sleep 0.1
-  done
-  python3 scripts/demo_page.py "$profile" "$pid" "$profile.show.json" ||
+  python3 scripts/demo_page.py "$profile" "$profile.show.json" ||
     echo "(the page could not be read: see above)"
   sleep 1
 else

@@ -51,16 +51,8 @@ for item in "${seeded[@]}"; do
 done
 
 if [[ $engine == "$chromium" ]]; then
-  # The launcher started the browser itself: wait (at most 5 s) until it runs.
-  pid=""
-  for _ in $(seq 50); do
-    pid=$(pgrep -f -o -- "--user-data-dir=$profile" || true)
-    [[ -n $pid && -s /proc/$pid/cmdline ]] && break
-    sleep 0.1
-  done
-  # Its command line, what the page has (through the DevTools port Chromium opened) and what
-  # quillon-persona show lists as not carried by Chromium.
-  python3 scripts/demo_page.py "$profile" "$pid" "$profile.show.json" ||
+  # The launcher started the browser itself; demo_page.py waits (at most 5 s) for it.
+  python3 scripts/demo_page.py "$profile" "$profile.show.json" ||
     echo "(the page could not be read: see above)"
   sleep 1
 else

@@ -2,7 +2,7 @@
 """The demos' view of a Chromium that the launcher started: its command line with the switches it
 ignores marked, what its page has, and what `quillon-persona show` lists as not carried by
 Chromium, in show's words. Closes the browser.
-Usage: demo_page.py PROFILE PID SHOW_JSON"""
+Usage: demo_page.py PROFILE SHOW_JSON"""
 
 import json, os, sys, time
 
@@ -28,8 +28,27 @@ PAGE = """(() => {
 })()"""
 
 
+def browser_pid(profile):
+    """The oldest process started with the profile (the browser), waiting at most 5 s for it."""
+    flag = ("--user-data-dir=" + profile).encode()
+    for _ in range(50):
+        found = []
+        for entry in os.listdir("/proc"):
+            try:
+                if entry.isdigit() and flag in open("/proc/%s/cmdline" % entry, "rb").read().split(b"\0"):
+                    stat = open("/proc/%s/stat" % entry).read()
+                    found.append((int(stat[stat.rindex(")") + 2:].split()[19]), int(entry)))
+            except OSError:
+                pass
+        if found:
+            return min(found)[1]
+        time.sleep(0.1)
+    sys.exit("no browser runs on " + profile)
+
+
 def main():
-    profile, pid, show = sys.argv[1], int(sys.argv[2]), json.load(open(sys.argv[3]))
+    profile, show = sys.argv[1], json.load(open(sys.argv[2]))
+    pid = browser_pid(profile)
     args = open("/proc/%d/cmdline" % pid, "rb").read().decode(errors="replace").split("\0")[:-1]
     not_carried = show["not_carried"]
     print("Chromium (pid %d, session %d) was started with (<- a switch Chromium ignores):"

@@ -66,6 +66,37 @@ std::optional<AgentValues> agentValuesFromArguments(const std::vector<std::strin
   return values;
 }
 
+namespace {
+
+constexpr std::string_view kRelaunchPrefix = "--quillon-agent-";
+constexpr std::string_view kRelaunchEngine = "--quillon-agent-engine=";
+
+}  // namespace
+
+std::vector<std::string> relaunchSwitches(const AgentValues& values,
+                                          const std::string& enginePath) {
+  std::vector<std::string> switches = {std::string(kRelaunchEngine) + enginePath};
+  for (const std::string& arg : agentArguments(values))
+    switches.push_back(std::string(kRelaunchPrefix) + arg.substr(2));
+  return switches;
+}
+
+std::optional<AgentRelaunch> relaunchFromArguments(const std::vector<std::string>& args) {
+  AgentRelaunch relaunch;
+  std::vector<std::string> valueArgs;
+  for (std::string_view arg : args) {
+    if (arg.starts_with(kRelaunchEngine))
+      relaunch.enginePath = arg.substr(kRelaunchEngine.size());
+    else if (arg.starts_with(kRelaunchPrefix))
+      valueArgs.push_back("--" + std::string(arg.substr(kRelaunchPrefix.size())));
+  }
+  if (relaunch.enginePath.empty()) return std::nullopt;
+  std::optional<AgentValues> values = agentValuesFromArguments(valueArgs);
+  if (!values) return std::nullopt;
+  relaunch.values = *values;
+  return relaunch;
+}
+
 std::optional<std::string> findAgent(const std::string& launcherDir) {
   for (const std::string& dir : {joinPath(launcherDir, "../libexec/quillon"), launcherDir}) {
     std::string path = joinPath(dir, kAgentName);

@@ -33,6 +33,23 @@ std::vector<std::string> agentArguments(const AgentValues& values);
 // The values of the agent's arguments; none when one is not understood.
 std::optional<AgentValues> agentValuesFromArguments(const std::vector<std::string>& args);
 
+// The engine relaunches itself (chrome://restart, the settings' "Relaunch")
+// by running the program its argv[0] names with its own switches. With the
+// agent, that program is the agent's, and these switches tell it which engine
+// to run and with which values: "--quillon-agent-engine=PATH", and each of
+// agentArguments with "--quillon-agent-" in place of "--".
+std::vector<std::string> relaunchSwitches(const AgentValues& values,
+                                          const std::string& enginePath);
+
+struct AgentRelaunch {
+  std::string enginePath;
+  AgentValues values;
+};
+
+// What a relaunch's command line asks for; none when it names no engine or
+// a value is not understood. The engine's other switches are passed over.
+std::optional<AgentRelaunch> relaunchFromArguments(const std::vector<std::string>& args);
+
 // The agent in <launcherDir>/../libexec/quillon/ (installed) or beside the
 // launcher (build tree); none when neither is an executable file.
 std::optional<std::string> findAgent(const std::string& launcherDir);

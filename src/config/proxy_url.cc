@@ -11,11 +11,6 @@ namespace quillon {
 
 namespace {
 
-// The host and port of a URL's host part: up to a path, query or fragment.
-std::string_view serverOf(std::string_view hostPart) {
-  return hostPart.substr(0, hostPart.find_first_of("/?#"));
-}
-
 bool knownScheme(std::string_view scheme) {
   static constexpr std::array<std::string_view, 6> kSchemes = {"http",   "https",  "socks",
                                                                "socks4", "socks5", "socks5h"};
@@ -50,6 +45,12 @@ bool isHostName(std::string_view host) {
   return !numeric || isAddress(AF_INET, host);
 }
 
+}  // namespace
+
+std::string_view serverOf(std::string_view hostPart) {
+  return hostPart.substr(0, hostPart.find_first_of("/?#"));
+}
+
 bool isPort(std::string_view port) {
   int number = 0;
   auto [end, error] = std::from_chars(port.data(), port.data() + port.size(), number);
@@ -57,8 +58,6 @@ bool isPort(std::string_view port) {
          end == port.data() + port.size() && std::isdigit(static_cast<unsigned char>(port[0])) &&
          number >= 1 && number <= 65535;
 }
-
-}  // namespace
 
 ProxyUrl splitProxyUrl(std::string_view url) {
   ProxyUrl parts;

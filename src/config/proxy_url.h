@@ -17,6 +17,12 @@ struct ProxyUrl {
 
 ProxyUrl splitProxyUrl(std::string_view url);
 
+// The host and port of a URL's host part: up to a path, query or fragment.
+std::string_view serverOf(std::string_view hostPart);
+
+// A port as a proxy URL may give it: plain decimal digits, from 1 to 65535.
+bool isPort(std::string_view port);
+
 // The proxy URL names one proxy and nothing else: a scheme, when there is
 // one, that names one kind of proxy (http, https, socks, socks4, socks5,
 // socks5h, in any letter case), then, after an optional login, a DNS name

@@ -34,11 +34,6 @@ std::string_view firstTag(std::string_view list) {
   return trimmed(list.substr(0, list.find_first_of(",;")));
 }
 
-// The host and port of a proxy URL's host part: up to a path, query or fragment.
-std::string_view serverOf(std::string_view hostPart) {
-  return hostPart.substr(0, hostPart.find_first_of("/?#"));
-}
-
 }  // namespace
 
 std::optional<double> coordinateOf(std::string_view text) {

@@ -47,6 +47,24 @@ std::string disableFeaturesSwitch(const std::vector<std::string>& launcherArgs) 
   return result;
 }
 
+// The engine's arguments and environment, and the C vectors that point into
+// them; filled in place, so the pointers stay valid while it lives.
+struct EngineCommand {
+  std::vector<std::string> args, env;
+  std::vector<char*> argv, envp;
+};
+
+void prepareEngineCommand(EngineCommand& command, const std::string& enginePath,
+                          const std::vector<std::string>& launcherArgs,
+                          const std::vector<std::string>& extraSwitches,
+                          const std::vector<std::string>& environmentOverrides) {
+  if (!isExecutableFile(enginePath)) throw SpawnError::engineMissing(enginePath);
+  command.args = engineArguments(enginePath, launcherArgs, extraSwitches);
+  command.env = engineEnvironment(environmentBlock(), environmentOverrides);
+  command.argv = cStringBlock(command.args);
+  command.envp = cStringBlock(command.env);
+}
+
 }  // namespace
 
 std::vector<std::string> devtoolsPipeSwitches(const std::vector<std::string>& launcherArgs) {
@@ -114,13 +132,9 @@ std::vector<std::string> engineEnvironment(std::vector<std::string> base,
 int spawnEngine(const std::string& enginePath, const std::vector<std::string>& launcherArgs,
                 const std::vector<std::string>& extraSwitches,
                 const std::vector<std::string>& environmentOverrides, const EnginePipe& pipe) {
-  if (!isExecutableFile(enginePath)) throw SpawnError::engineMissing(enginePath);
-
-  std::vector<std::string> args = engineArguments(enginePath, launcherArgs, extraSwitches);
-  std::vector<std::string> env = engineEnvironment(environmentBlock(), environmentOverrides);
-  std::vector<char*> argv = cStringBlock(args);
-  std::vector<char*> envp = cStringBlock(env);
-
+  EngineCommand command;
+  prepareEngineCommand(command, enginePath, launcherArgs, extraSwitches, environmentOverrides);
+  if (!pipe.program.empty()) command.argv[0] = const_cast<char*>(pipe.program.c_str());
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   bool withPipe = pipe.commandRead >= 0 && pipe.messageWrite >= 0;
@@ -133,7 +147,7 @@ int spawnEngine(const std::string& enginePath, const std::vector<std::string>& l
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
   pid_t pid = 0;
   int code = posix_spawn(&pid, enginePath.c_str(), withPipe ? &actions : nullptr, &attributes,
-                         argv.data(), envp.data());
+                         command.argv.data(), command.envp.data());
   posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   if (code != 0) throw SpawnError::posixSpawn(code);
@@ -143,13 +157,9 @@ int spawnEngine(const std::string& enginePath, const std::vector<std::string>& l
 void execEngine(const std::string& enginePath, const std::vector<std::string>& launcherArgs,
                 const std::vector<std::string>& extraSwitches,
                 const std::vector<std::string>& environmentOverrides) {
-  if (!isExecutableFile(enginePath)) throw SpawnError::engineMissing(enginePath);
-
-  std::vector<std::string> args = engineArguments(enginePath, launcherArgs, extraSwitches);
-  std::vector<std::string> env = engineEnvironment(environmentBlock(), environmentOverrides);
-  std::vector<char*> argv = cStringBlock(args);
-  std::vector<char*> envp = cStringBlock(env);
-  execve(enginePath.c_str(), argv.data(), envp.data());
+  EngineCommand command;
+  prepareEngineCommand(command, enginePath, launcherArgs, extraSwitches, environmentOverrides);
+  execve(enginePath.c_str(), command.argv.data(), command.envp.data());
   throw SpawnError::exec(errno);
 }
 

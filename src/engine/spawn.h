@@ -51,10 +51,13 @@ std::vector<std::string> engineEnvironment(std::vector<std::string> base,
                                            const std::vector<std::string>& overrides);
 
 // The engine's ends of its DevTools pipe, which it takes as its descriptors 3
-// (commands in) and 4 (messages out); -1 for none.
+// (commands in) and 4 (messages out), -1 for none; and the program it names
+// as its own (its argv[0], "" for its path), which it runs again when it
+// relaunches itself.
 struct EnginePipe {
   int commandRead = -1;
   int messageWrite = -1;
+  std::string program;
 };
 
 // The switches that open the DevTools pipe: --remote-debugging-pipe, and a

@@ -17,8 +17,9 @@ namespace quillon {
 bool launchUsesAgent(const LaunchInputs& in, const AgentValues& values);
 
 // When the launch uses the agent: starts it on one end of two pipes, adds the
-// switches that open the engine's DevTools pipe to extra, and returns the
-// engine's ends, close-on-exec. None in every other case. An agent that
+// switches that open the engine's DevTools pipe and those its relaunch needs
+// to extra, and returns the engine's ends, close-on-exec, with the agent as
+// the program the engine names as its own. None in every other case. An agent that
 // cannot start is fatal: the engine must not run without the persona's
 // values.
 std::optional<EnginePipe> startEngineAgent(const LaunchInputs& in, const AgentValues& values,

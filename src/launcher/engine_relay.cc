@@ -11,7 +11,7 @@ bool launchUsesRelay(const LaunchInputs& in) {
 
 void pointProxyAtRelay(SwitchList& extra, const std::string& port) {
   for (std::string& entry : extra)
-    if (entry.starts_with("--proxy-server=")) entry = "--proxy-server=socks5://127.0.0.1:" + port;
+    if (entry.starts_with("--proxy-server=")) entry = relayProxySwitch(port);
 }
 
 std::optional<RelayStart> startEngineRelay(const LaunchInputs& in, SwitchList& extra) {

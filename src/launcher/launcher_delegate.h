@@ -6,8 +6,8 @@
 #include <atomic>
 
 #include "discovery/run_discovery.h"
-#include "ui/main_queue.h"
 #include "launcher/startup.h"
+#include "ui/main_queue.h"
 #include "ui/progress_window.h"
 
 namespace quillon {

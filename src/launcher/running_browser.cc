@@ -3,11 +3,13 @@
 #include <unistd.h>
 
 #include "config/json_read.h"
+#include "engine/chromium_persona.h"
 #include "engine/hygiene.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/process_table.h"
 #include "platform/socket_owner.h"
+#include "relay/handover.h"
 
 namespace quillon {
 
@@ -36,15 +38,10 @@ int servingRelayPort(const std::string& userDataDir, const RelaySettings& settin
 
 std::string proxySwitchesOf(const std::vector<std::string>& arguments) {
   std::string switches;
-  for (std::string_view name : {"--proxy-server", "--proxy-pac-url", "--proxy-auto-detect",
-                                "--no-proxy-server", "--proxy-bypass-list"}) {
-    std::optional<std::string_view> value;
-    for (std::string_view argument : arguments)
-      if (argument.starts_with(name) &&
-          (argument.size() == name.size() || argument[name.size()] == '='))
-        value = argument.substr(std::min(argument.size(), name.size() + 1));
-    if (value) switches.append(name).append("=").append(*value).append("\n");
-  }
+  for (std::string_view name : {"proxy-server", "proxy-pac-url", "proxy-auto-detect",
+                                "no-proxy-server", "proxy-bypass-list"})
+    if (std::optional<std::string> value = chromiumSwitchValue(arguments, name))
+      switches.append("--").append(name).append("=").append(*value).append("\n");
   return switches;
 }
 
@@ -64,7 +61,7 @@ RunningBrowser runningBrowser(const LaunchInputs& in) {
   if (std::optional<RelaySettings> settings = relaySettingsFor(in.overlay.proxyServer)) {
     running.relayPort = servingRelayPort(*in.userDataDir, *settings);
     if (!running.relayPort) return running;
-    expected.back() = "--proxy-server=socks5://127.0.0.1:" + std::to_string(running.relayPort);
+    expected.back() = relayProxySwitch(std::to_string(running.relayPort));
   }
   running.persona =
       proxySwitchesOf(commandLineArguments(*commandLine)) == proxySwitchesOf(expected);

@@ -28,15 +28,11 @@ bool ended(int handle) {
 
 }  // namespace
 
-std::string relayProxySwitch(int port) {
-  return "--proxy-server=socks5://127.0.0.1:" + std::to_string(port);
-}
-
 std::string listenerProxySwitch(int listener) {
   sockaddr_in address{};
   socklen_t length = sizeof address;
   if (getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) return "";
-  return relayProxySwitch(ntohs(address.sin_port));
+  return relayProxySwitch(std::to_string(ntohs(address.sin_port)));
 }
 
 bool carriesProxySwitch(long pid, uint32_t user, std::string_view proxySwitch) {

@@ -23,8 +23,6 @@ struct BrowserWatchTiming {
   bool processDescriptors = true;  // pidfd_open; without it, the process is polled
 };
 
-// "--proxy-server=socks5://127.0.0.1:PORT", as the launcher gives it to the engine.
-std::string relayProxySwitch(int port);
 // The same for the relay's listening socket; "" when its port cannot be read.
 std::string listenerProxySwitch(int listener);
 

@@ -50,6 +50,10 @@ std::string failure(const char* what) {
 
 }  // namespace
 
+std::string relayProxySwitch(std::string_view port) {
+  return "--proxy-server=socks5://127.0.0.1:" + std::string(port);
+}
+
 std::optional<std::string> findRelay(const std::string& launcherDir) {
   for (const std::string& dir : {joinPath(launcherDir, "../libexec/quillon"), launcherDir}) {
     std::string path = joinPath(dir, kRelayName);

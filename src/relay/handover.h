@@ -24,6 +24,10 @@ inline constexpr int kRelayChannelFd = 4;
 // launcher (build tree); none when neither is an executable file.
 std::optional<std::string> findRelay(const std::string& launcherDir);
 
+// "--proxy-server=socks5://127.0.0.1:PORT": the engine's switch that points
+// it at the relay, as the launcher gives it and the relay looks for it.
+std::string relayProxySwitch(std::string_view port);
+
 struct RelayStart {
   int channel = -1;   // the launcher's end of the pair, close-on-exec
   int port = 0;       // where the relay listens on 127.0.0.1

@@ -14,16 +14,6 @@ std::string lowered(std::string_view text) {
   return out;
 }
 
-bool validPort(std::string_view port) {
-  if (port.empty() || port.size() > 5) return false;
-  unsigned value = 0;
-  for (char c : port) {
-    if (c < '0' || c > '9') return false;
-    value = value * 10 + (c - '0');
-  }
-  return value > 0 && value <= 65535;
-}
-
 }  // namespace
 
 bool proxyHasLogin(std::string_view proxyServer) {
@@ -43,7 +33,7 @@ std::optional<RelaySettings> relaySettingsFor(std::string_view proxyServer) {
   else
     return std::nullopt;
 
-  std::string_view authority = parts.hostPart.substr(0, parts.hostPart.find_first_of("/?#"));
+  std::string_view authority = serverOf(parts.hostPart);
   std::string_view port;
   if (authority.starts_with("[")) {
     size_t close = authority.find(']');
@@ -61,7 +51,7 @@ std::optional<RelaySettings> relaySettingsFor(std::string_view proxyServer) {
   if (settings.host.empty()) return std::nullopt;
   settings.port =
       port.empty() ? (settings.kind == UpstreamKind::socks5 ? "1080" : "80") : std::string(port);
-  if (!validPort(settings.port)) return std::nullopt;
+  if (!isPort(settings.port)) return std::nullopt;
 
   size_t colon = parts.userinfo->find(':');
   settings.user = percentDecoded(parts.userinfo->substr(0, colon));
@@ -101,7 +91,7 @@ std::optional<RelaySettings> decodeRelaySettings(std::string_view message) {
     message.remove_prefix(2 + length);
   }
   if (!message.empty() || (fields[0] != "socks5" && fields[0] != "http") || fields[1].empty() ||
-      !validPort(fields[2]))
+      !isPort(fields[2]))
     return std::nullopt;
   return RelaySettings{fields[0] == "socks5" ? UpstreamKind::socks5 : UpstreamKind::http, fields[1],
                        fields[2], fields[3], fields[4]};

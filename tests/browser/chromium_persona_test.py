@@ -24,12 +24,13 @@ PAGE = """(async (zone = () => [Intl.DateTimeFormat().resolvedOptions().timeZone
 GEO = """(async () => [(await navigator.permissions.query({name: 'geolocation'})).state,
   await new Promise(r => navigator.geolocation.getCurrentPosition(p => r([p.coords.latitude,
     p.coords.longitude, p.coords.accuracy]), e => r(e.code), {timeout: 3e3}))])()"""
-# What the first script of a dedicated worker saw, and the page's values (the agent's). The
-# page's own first script may still run before the renderer takes the overrides.
-FIRST = """(async () => [window.first[2], navigator.hardwareConcurrency,
-  Intl.DateTimeFormat().resolvedOptions().locale, await window.worker])()"""
+# What the first scripts of the page and of its dedicated worker saw.
+FIRST = "(async () => [window.first, await window.worker])()"
 FIRST_SCRIPT = b"""<title>quillon</title><script>window.first = [navigator.hardwareConcurrency,
   Intl.DateTimeFormat().resolvedOptions().locale, navigator.webdriver];
+  // A console with a DevTools client behind it reads what it logs: an error's stack, here.
+  const logged = new Error(); Object.defineProperty(logged, 'stack', {get: () => (window.first.push(
+    'console read'), '')}); console.debug(logged);
   window.worker = new Promise(r => new Worker('/first.js').onmessage = e => r(e.data))</script>"""
 FIRST_WORKER = b"postMessage([navigator.hardwareConcurrency, Intl.DateTimeFormat().resolvedOptions().locale])"
 # The offer once gathering ends; Chromium shows host addresses only while a microphone is open.
@@ -59,7 +60,7 @@ class Site(http.server.BaseHTTPRequestHandler):
             self.send_header("Content-Type", "text/javascript")
         self.end_headers()
         self.wfile.write({"/first": FIRST_SCRIPT, "/first.js": FIRST_WORKER}.get(
-            self.path, b"<title>quillon</title>"))
+            self.path.split("?")[0], b"<title>quillon</title>"))
 
 
 class DevTools:  # the DevTools protocol on the browser's WebSocket, which sends one frame a message
@@ -227,11 +228,12 @@ def display():
 
 def restarted(profile, site, proxy):
     """chrome://restart, as after an update or a change in chrome://flags: the relaunched browser
-    goes on through the same relay, and the relay ends soon after it."""
+    goes on through the same relay, with a persona agent of its own, and the relay ends soon after
+    it."""
     port_file = pathlib.Path(profile, "DevToolsActivePort")
-    with display() as screen, browser(profile, {"proxy-server": proxy, "start-page": "about:blank"},
-                                      screen=screen) as devtools:
-        relay, first = relay_of(profile), min(browser_pids(profile))
+    persona = {"proxy-server": proxy, "start-page": "about:blank", "hardware-concurrency": 3}
+    with display() as screen, browser(profile, persona, screen=screen) as devtools:
+        relay, first, agent = relay_of(profile), min(browser_pids(profile)), agent_of(profile)
         outcomes = [fetched(devtools, site + "/before-restart")]
         port_file.unlink()
         devtools.call("Target.createTarget", {"url": "chrome://restart"})
@@ -240,6 +242,9 @@ def restarted(profile, site, proxy):
         outcomes.append(fetched(relaunched, site + "/after-restart"))
         assert (outcomes, relay_of(profile)) == (["loaded"] * 2, relay), outcomes
         assert first not in browser_pids(profile), "not relaunched"
+        relaunched.navigated(site + "/first")
+        seen = relaunched.evaluate(loaded(relaunched, site + "/first"), FIRST)
+        assert agent_of(profile) != agent and seen == [[3, "en-US", False], [3, "en-US"]], seen
         with contextlib.suppress(OSError, IndexError, ValueError):  # it may hang up first
             relaunched.call("Browser.close")
         wait_for(lambda: not browser_pids(profile), "the relaunched browser to exit", 10)
@@ -324,10 +329,13 @@ def main():
             environ = pathlib.Path("/proc/%d/environ" % min(browser_pids(profile))).read_bytes()
             seen = devtools.evaluate(page, PAGE), re.findall(rb"LANGUAGE=[^\0]*", environ)
             seen += (devtools.evaluate(page, GEO),)  # the agent's coordinates, the site allowed
-            devtools.navigated(site + "/first")
-            seen += (devtools.evaluate(loaded(devtools, site + "/first"), FIRST),)
-            assert seen == (tokyo, [b"LANGUAGE=fr_FR:fr"], ["granted", [48.85, 2.35, 100]],
-                            [False, 3, "fr-FR", [3, "fr-FR"]]), seen
+            devtools.navigated(site + "/first")  # a tab that starts blank, and one on an address
+            devtools.call("Target.createTarget", {"url": site + "/first?opened"})
+            seen += tuple(devtools.evaluate(loaded(devtools, site + path), FIRST)
+                          for path in ("/first", "/first?opened"))
+            first = [[3, "fr-FR", False], [3, "fr-FR"]]
+            assert seen == (tokyo, [b"LANGUAGE=fr_FR:fr"], ["granted", [48.85, 2.35, 100]], first,
+                            first), seen
             sdp = devtools.evaluate(page, WEBRTC)
             assert HOST_ADDRESS not in sdp and " typ host" not in sdp, sdp
         wait_for(lambda: not os.path.exists("/proc/%d" % agent), "the agent to end", 2)
@@ -347,7 +355,7 @@ def main():
             state += (devtools.evaluate(loaded(devtools, site + "/first"), FIRST),)
             berlin = ["Europe/Berlin", "de-DE", "1.234,5"]
             assert state == ([site + "/start"], [berlin, ["de-DE", "de", "en"], berlin, "", None],
-                             "prompt", False, [False, 5, "de-DE", [5, "de-DE"]]), state
+                             "prompt", False, [[5, "de-DE", False], [5, "de-DE"]]), state
 
         with browser(profile, plain) as devtools:  # no persona's language is left, the user's is
             languages = devtools.evaluate(loaded(devtools, site + "/plain"), "navigator.languages")

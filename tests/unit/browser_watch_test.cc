@@ -68,7 +68,7 @@ bool serves(BrowserWatch& watch, int ms) {
 }
 
 TEST(BrowserWatch, ServesWhileAProcessOfThisUserCarriesItsSwitch) {
-  std::string proxySwitch = relayProxySwitch(20000 + getpid() % 40000);
+  std::string proxySwitch = relayProxySwitch(std::to_string(20000 + getpid() % 40000));
   for (bool descriptors : {true, false}) {
     SCOPED_TRACE(descriptors ? "process descriptors" : "polled");
     BrowserWatch watch(proxySwitch, {300, 20, 20, descriptors});
@@ -93,7 +93,7 @@ TEST(BrowserWatch, ServesWhileAProcessOfThisUserCarriesItsSwitch) {
 }
 
 TEST(BrowserWatch, WithoutAnEngineLooksForOneThenEnds) {
-  std::string proxySwitch = relayProxySwitch(20000 + getpid() % 40000);
+  std::string proxySwitch = relayProxySwitch(std::to_string(20000 + getpid() % 40000));
   BrowserWatch lonely(proxySwitch, {200, 20, 20, true});
   lonely.start({});
   EXPECT_FALSE(serves(lonely, 2000));

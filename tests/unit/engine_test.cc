@@ -206,8 +206,9 @@ TEST(ChromiumPersona, DevtoolsPipeKeepsTheUsersBlinkFeatures) {
         (Args{"--remote-debugging-pipe", std::string("--disable-blink-features=") + features}));
 }
 
-// Each attached target: the attach that pauses what it starts, the overrides it takes, and the
-// release, on its own session; never a domain enabled. Answers and other events call for nothing.
+// Each attached target: the attach that pauses what it starts and the overrides it takes, on its
+// own session, never a domain enabled. A target that starts blank runs once its renderer has
+// answered every command (or at the hold's limit); any other runs at once.
 TEST(DevtoolsSession, EachTargetGetsItsOverridesThenRuns) {
   auto methods = [](const std::vector<std::string>& commands, const char* sessionId) {
     std::string out;
@@ -222,34 +223,84 @@ TEST(DevtoolsSession, EachTargetGetsItsOverridesThenRuns) {
     }
     return out;
   };
-  DevtoolsSession session{*agentValuesFromArguments(
-      {"--latitude=48.85", "--longitude=2.35", "--hardware-concurrency=4", "--locale=de-DE"})};
-  EXPECT_EQ(methods(browserCommands(session), ""), "Target.setAutoAttach ");
-  const std::pair<const char*, const char*> cases[] = {
-      {"page",
-       "Target.setAutoAttach Emulation.setGeolocationOverride "
-       "Emulation.setHardwareConcurrencyOverride Emulation.setLocaleOverride "
-       "Runtime.runIfWaitingForDebugger "},
-      {"iframe",
-       "Target.setAutoAttach Emulation.setGeolocationOverride "
-       "Emulation.setHardwareConcurrencyOverride Emulation.setLocaleOverride "
-       "Runtime.runIfWaitingForDebugger "},
-      {"service_worker",
-       "Target.setAutoAttach Emulation.setHardwareConcurrencyOverride "
-       "Runtime.runIfWaitingForDebugger "}};
-  for (const auto& [type, expected] : cases)
-    EXPECT_EQ(
-        methods(answerMessage(session, std::string(R"({"method":"Target.attachedToTarget",)") +
-                                           R"("params":{"sessionId":"S","targetInfo":{"type":")" +
-                                           type + R"("},"waitingForDebugger":true}})"),
-                "S"),
-        expected);
+  const std::string frame =
+      "Target.setAutoAttach Emulation.setGeolocationOverride "
+      "Emulation.setHardwareConcurrencyOverride Emulation.setLocaleOverride ";
+  const std::string worker = "Target.setAutoAttach Emulation.setHardwareConcurrencyOverride ";
+  const std::string run = "Runtime.runIfWaitingForDebugger ";
+  // clang-format off
+  const std::tuple<const char*, std::string, bool> cases[] = {  // target info, commands, held
+      {R"("type":"page","url":"https://a.test/")", frame + run, false},
+      {R"("type":"page","url":"chrome://newtab/")", frame + run, false},
+      {R"("type":"page","url":"about:blank")", frame, true},
+      {R"("type":"page","url":"")", frame, true},
+      {R"("type":"page","url":"","openerId":"O","canAccessOpener":true)", frame, true},
+      {R"("type":"page","url":"","openerId":"O","canAccessOpener":false)", frame + run, false},
+      {R"("type":"iframe","url":"")", frame, true},
+      {R"("type":"worker","url":"")", worker + run, false},
+      {R"("type":"service_worker","url":"https://a.test/sw.js")", worker + run, false}};
+  // clang-format on
+  const AgentClock::time_point start;
+  for (const auto& [info, expected, held] : cases) {
+    DevtoolsSession session;
+    session.values = *agentValuesFromArguments(
+        {"--latitude=48.85", "--longitude=2.35", "--hardware-concurrency=4", "--locale=de-DE"});
+    EXPECT_EQ(methods(browserCommands(session), ""), "Target.setAutoAttach ");
+    std::vector<std::string> commands = answerMessage(
+        session,
+        std::string(R"({"method":"Target.attachedToTarget","params":{"sessionId":"S",)") +
+            R"("targetInfo":{)" + info + R"(},"waitingForDebugger":true}})",
+        start);
+    EXPECT_EQ(methods(commands, "S"), expected) << info;
+    EXPECT_EQ(nextDue(session), held ? std::optional(start + kHoldLimit) : std::nullopt) << info;
+    if (!held) continue;
+    // Answers of another session, and an answer twice, release nothing; the last one does.
+    EXPECT_TRUE(answerMessage(session, R"({"id":2,"result":{},"sessionId":"T"})").empty());
+    long last = session.nextId - 1;
+    for (long id = 2; id < last; ++id) {
+      std::string answer = R"({"id":)" + std::to_string(id) + R"(,"result":{},"sessionId":"S"})";
+      EXPECT_TRUE(answerMessage(session, answer).empty()) << info << id;
+      EXPECT_TRUE(answerMessage(session, answer).empty()) << info << id;
+    }
+    DevtoolsSession overdue = session, detached = session;
+    EXPECT_EQ(methods(answerMessage(session, R"({"id":)" + std::to_string(last) +
+                                                 R"(,"error":{"code":-32000},"sessionId":"S"})"),
+                      "S"),
+              run)
+        << info;
+    EXPECT_EQ(nextDue(session), std::nullopt);
+    EXPECT_TRUE(releaseOverdue(overdue, start + kHoldLimit - std::chrono::milliseconds(1)).empty());
+    EXPECT_EQ(methods(releaseOverdue(overdue, start + kHoldLimit), "S"), run);
+    EXPECT_EQ(nextDue(overdue), std::nullopt);
+    answerMessage(detached, R"({"method":"Target.detachedFromTarget","params":{"sessionId":"S"}})");
+    EXPECT_EQ(nextDue(detached), std::nullopt);
+  }
+  DevtoolsSession session;
   for (const char* message :
        {R"({"id":3,"result":{}})", R"({"method":"Target.attachedToTarget"})",
         R"({"method":"Target.attachedToTarget","params":{"sessionId":7}})",
         R"({"method":"Target.detachedFromTarget","params":{"sessionId":"S"}})",
         R"("Target.attachedToTarget")", ""})
     EXPECT_TRUE(answerMessage(session, message).empty()) << message;
+}
+
+// A relaunch runs the agent's program with the engine's switches: they name the engine and carry
+// the values; a command line without the engine's switch, or with a value not understood, is none.
+TEST(DevtoolsSession, RelaunchCarriesTheEngineAndTheValues) {
+  AgentValues values = *agentValuesFromArguments({"--hardware-concurrency=4", "--locale=de-DE"});
+  Args switches = relaunchSwitches(values, "/usr/lib/chromium/chromium");
+  EXPECT_EQ(switches, (Args{"--quillon-agent-engine=/usr/lib/chromium/chromium",
+                            "--quillon-agent-hardware-concurrency=4",
+                            "--quillon-agent-locale=de-DE"}));
+  Args relaunched = {"--no-first-run", switches[2], "--remote-debugging-pipe", switches[1],
+                     switches[0], "--restart"};
+  std::optional<AgentRelaunch> relaunch = relaunchFromArguments(relaunched);
+  ASSERT_TRUE(relaunch);
+  EXPECT_EQ(relaunch->enginePath, "/usr/lib/chromium/chromium");
+  EXPECT_EQ(agentArguments(relaunch->values), agentArguments(values));
+  EXPECT_FALSE(relaunchFromArguments({switches[1], switches[2]}));
+  EXPECT_FALSE(relaunchFromArguments({switches[0], "--quillon-agent-hardware-concurrency=0"}));
+  EXPECT_FALSE(relaunchFromArguments({"--hardware-concurrency=4", "--locale=de-DE"}));
 }
 
 // A stock Chromium runs on the last --user-data-dir and on the profile --profile-directory

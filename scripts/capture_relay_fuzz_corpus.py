@@ -2,7 +2,7 @@
 """Captures the seed corpus of the relay's fuzz targets from real exchanges on loopback: curl as
 the browser, microsocks with a login and tinyproxy with BasicAuth as the proxies, through a
 forwarder that records what each side sent, message by message.
-Usage: capture_fuzz_corpus.py CORPUS_DIR (its fuzz_* folders are filled)."""
+Usage: capture_relay_fuzz_corpus.py tests/relay/fuzz_corpus (its fuzz_* folders are filled)."""
 
 import contextlib, http.server, pathlib, socket, subprocess, sys, tempfile, threading, time
 

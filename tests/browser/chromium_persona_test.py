@@ -28,9 +28,6 @@ GEO = """(async () => [(await navigator.permissions.query({name: 'geolocation'})
 FIRST = "(async () => [window.first, await window.worker])()"
 FIRST_SCRIPT = b"""<title>quillon</title><script>window.first = [navigator.hardwareConcurrency,
   Intl.DateTimeFormat().resolvedOptions().locale, navigator.webdriver];
-  // A console with a DevTools client behind it reads what it logs: an error's stack, here.
-  const logged = new Error(); Object.defineProperty(logged, 'stack', {get: () => (window.first.push(
-    'console read'), '')}); console.debug(logged);
   window.worker = new Promise(r => new Worker('/first.js').onmessage = e => r(e.data))</script>"""
 FIRST_WORKER = b"postMessage([navigator.hardwareConcurrency, Intl.DateTimeFormat().resolvedOptions().locale])"
 # The offer once gathering ends; Chromium shows host addresses only while a microphone is open.

@@ -14,6 +14,13 @@ bool launchUsesAgent(const LaunchInputs& in, const AgentValues& values) {
          agentCarriesAny(values);
 }
 
+std::vector<std::string> agentSwitches(const LaunchInputs& in, const AgentValues& values) {
+  std::vector<std::string> switches = devtoolsPipeSwitches(in.passThroughArgs);
+  std::vector<std::string> relaunch = relaunchSwitches(values, in.engineBinary);
+  switches.insert(switches.end(), relaunch.begin(), relaunch.end());
+  return switches;
+}
+
 std::optional<EnginePipe> startEngineAgent(const LaunchInputs& in, const AgentValues& values,
                                            SwitchList& extra) {
   if (!launchUsesAgent(in, values)) return std::nullopt;
@@ -26,10 +33,8 @@ std::optional<EnginePipe> startEngineAgent(const LaunchInputs& in, const AgentVa
     fatalLaunchError(std::string("The persona agent could not be started (") + start.step +
                      " failed (errno " + std::to_string(start.error) +
                      "): " + strerror(start.error) + "); engine not started");
-  std::vector<std::string> switches = devtoolsPipeSwitches(in.passThroughArgs);
-  std::vector<std::string> relaunch = relaunchSwitches(values, in.engineBinary);
+  std::vector<std::string> switches = agentSwitches(in, values);
   extra.insert(extra.end(), switches.begin(), switches.end());
-  extra.insert(extra.end(), relaunch.begin(), relaunch.end());
   return EnginePipe{start.engineCommandRead, start.engineMessageWrite, *agent};
 }
 

@@ -16,6 +16,10 @@ namespace quillon {
 // brings its own DevTools) whose persona has a value only the agent carries.
 bool launchUsesAgent(const LaunchInputs& in, const AgentValues& values);
 
+// The switches a launch with the agent adds: those that open the engine's
+// DevTools pipe, then those its relaunch needs.
+std::vector<std::string> agentSwitches(const LaunchInputs& in, const AgentValues& values);
+
 // When the launch uses the agent: starts it on one end of two pipes, adds the
 // switches that open the engine's DevTools pipe and those its relaunch needs
 // to extra, and returns the engine's ends, close-on-exec, with the agent as

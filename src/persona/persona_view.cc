@@ -179,10 +179,13 @@ PersonaView viewPersona(const std::string& programPath,
   if (in.engineKind == EngineKind::chromium) agent = chromiumPersona(o, resolved).agent;
   view.agent = launchUsesAgent(in, agent);
   if (view.agent) {
-    std::vector<std::string> pipe = devtoolsPipeSwitches(in.passThroughArgs);
-    extra.insert(extra.end(), pipe.begin(), pipe.end());
+    std::vector<std::string> switches = agentSwitches(in, agent);
+    extra.insert(extra.end(), switches.begin(), switches.end());
   }
   view.commandLine = engineArguments(in.engineBinary, in.passThroughArgs, extra);
+  // The browser names the agent as its own program (see agentSwitches).
+  if (view.agent)
+    if (std::optional<std::string> path = findAgent(in.launcherDir)) view.commandLine[0] = *path;
   if (in.engineKind == EngineKind::chromium) {
     // Stock Chromium reads none of the product's own switches; the persona
     // agent carries the coordinates (also those the proxy will give) and a

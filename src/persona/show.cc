@@ -71,7 +71,8 @@ std::string showText(const PersonaView& v, bool colour) {
   if (v.agent)
     out +=
         "\npersona agent\n  quillon-launcher-agent on the DevTools pipe: the coordinates, the "
-        "processor count and the locale in every page and worker\n";
+        "processor count and the locale in every page and worker; the browser names it as its own "
+        "program (argv[0]), so that a relaunch from inside it starts a new agent\n";
   out += "\nenvironment changes\n";
   for (const std::string& entry : v.environment) out += "  " + escapeText(entry) + "\n";
   if (v.environment.empty()) out += "  none\n";

@@ -20,6 +20,14 @@ std::string stringOf(const Json& config, const char* key) {
   return it->get<std::string>();
 }
 
+// A number or a text as text; "" for anything else.
+std::string scalarOf(const Json& config, const char* key) {
+  auto it = config.find(key);
+  if (it == config.end()) return "";
+  if (it->is_string()) return it->get<std::string>();
+  return it->is_number() ? it->dump() : "";
+}
+
 }  // namespace
 
 bool overlayFlag(const char* key, const Json& config) {
@@ -73,6 +81,9 @@ OverlayKeys overlayFromConfig(const Json& file) {
   o.lang = stringOf(config, "lang");
   o.acceptLanguage = stringOf(config, "accept-language");
   o.timezoneOverride = stringOf(config, "timezone-override");
+  o.geoLat = scalarOf(config, "geo-lat");
+  o.geoLng = scalarOf(config, "geo-lng");
+  o.hardwareConcurrency = scalarOf(config, "hardware-concurrency");
   o.onProxyFail = stringOf(config, "on-proxy-fail") == "fallback" ? "fallback" : "block";
   o.closePreviousTabs = overlayFlag("close-previous-tabs", config);
   o.startPage = stringOf(config, "start-page");

@@ -26,6 +26,11 @@ struct OverlayKeys {
   std::string lang;
   std::string acceptLanguage;
   std::string timezoneOverride;
+  // The stated geo-lat, geo-lng and hardware-concurrency, numbers or texts,
+  // as text ("" when absent or of another type).
+  std::string geoLat;
+  std::string geoLng;
+  std::string hardwareConcurrency;
   bool closePreviousTabs = false;  // forced true by a non-empty startPage
   std::string startPage;
   std::map<std::string, bool> granularStorageReset;

@@ -1,6 +1,8 @@
 #include "engine/chromium_persona.h"
 
 #include <cctype>
+#include <charconv>
+#include <cmath>
 
 #include "config/proxy_url.h"
 #include "relay/relay_settings.h"
@@ -33,6 +35,23 @@ std::string_view firstTag(std::string_view list) {
 }
 
 }  // namespace
+
+std::optional<double> coordinateOf(std::string_view text) {
+  double value = 0;
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size() ||
+      !std::isfinite(value))
+    return std::nullopt;
+  return value;
+}
+
+std::optional<int> processorCountOf(std::string_view text) {
+  int value = 0;
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size() || value <= 0)
+    return std::nullopt;
+  return value;
+}
 
 EngineKind engineKindFromName(const std::optional<std::string>& name) {
   if (!name || name->empty() || *name == "quillon") return EngineKind::quillon;
@@ -146,8 +165,17 @@ ChromiumPersona chromiumPersona(const OverlayKeys& overlay, const ResolvedPerson
   if (!languages.empty()) stated = languages;
   persona.settings.push_back({"/intl/accept_languages", stated, false});
   persona.settings.push_back({"/intl/selected_languages", stated, false});
+  bool geoStated = overlay.geoLatSet || overlay.geoLngSet;
+  std::optional<double> latitude = coordinateOf(geoStated ? overlay.geoLat : resolved.geoLat);
+  std::optional<double> longitude = coordinateOf(geoStated ? overlay.geoLng : resolved.geoLng);
+  if (latitude && longitude) {
+    persona.agent.latitude = latitude;
+    persona.agent.longitude = longitude;
+  }
+  persona.agent.hardwareConcurrency = processorCountOf(overlay.hardwareConcurrency);
+  persona.agent.locale = language;
   std::optional<Json> blocked;  // Chromium's content setting "block"
-  if (overlay.autoGeo || overlay.geoLatSet || overlay.geoLngSet) blocked = 2;
+  if ((overlay.autoGeo || geoStated) && !persona.agent.latitude) blocked = 2;
   persona.settings.push_back(
       {"/profile/default_content_setting_values/geolocation", blocked, true});
   return persona;

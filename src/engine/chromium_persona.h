@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "agent/agent_values.h"
 #include "config/overlay.h"
 #include "engine/profile_preferences.h"
 #include "engine/switches.h"
@@ -28,13 +29,21 @@ struct ChromiumPersona {
   std::vector<std::string> environment;  // "NAME=value", replacing the launcher's own
   // Chromium keeps --accept-lang in the profile (and, on a later start without
   // it, among the languages chosen in its settings); a persona that asks for
-  // geolocation, which stock Chromium cannot give, gets a denial for every site.
+  // geolocation and has no coordinates gets a denial for every site.
   std::vector<PersonaSetting> settings;
+  // What only the persona agent gives: the coordinates (stated, else
+  // resolved), a stated processor count, and the language as the locale.
+  AgentValues agent;
 };
 
 // Stated values win over resolved ones; a value neither states nor resolves
 // adds nothing.
 ChromiumPersona chromiumPersona(const OverlayKeys& overlay, const ResolvedPersona& resolved);
+
+// A number's text as the agent takes it: the whole text a decimal number, an
+// integer for the processor count, above zero; none otherwise.
+std::optional<double> coordinateOf(std::string_view text);
+std::optional<int> processorCountOf(std::string_view text);
 
 // Why a stock Chromium must not be started on this persona, or none: a proxy
 // login that the launcher's relay cannot carry for it (Chromium itself does no

@@ -67,6 +67,21 @@ void prepareEngineCommand(EngineCommand& command, const std::string& enginePath,
 
 }  // namespace
 
+std::vector<std::string> devtoolsPipeSwitches(const std::vector<std::string>& launcherArgs) {
+  static constexpr std::string_view kPrefix = "--disable-blink-features=";
+  static constexpr std::string_view kFeature = "AutomationControlled";
+  std::string features;
+  for (const std::string& arg : launcherArgs)
+    if (arg.starts_with(kPrefix)) features = arg.substr(kPrefix.size());
+  bool present = false;
+  for (size_t start = 0, end; start <= features.size(); start = end + 1) {
+    end = std::min(features.find(',', start), features.size());
+    if (std::string_view(features).substr(start, end - start) == kFeature) present = true;
+  }
+  if (!present) features.append(features.empty() ? "" : ",").append(kFeature);
+  return {"--remote-debugging-pipe", std::string(kPrefix) + features};
+}
+
 SpawnError::SpawnError(Kind kind, int code, std::string enginePath, std::string description)
     : kind_(kind),
       code_(code),
@@ -116,16 +131,25 @@ std::vector<std::string> engineEnvironment(std::vector<std::string> base,
 
 int spawnEngine(const std::string& enginePath, const std::vector<std::string>& launcherArgs,
                 const std::vector<std::string>& extraSwitches,
-                const std::vector<std::string>& environmentOverrides) {
+                const std::vector<std::string>& environmentOverrides, const EnginePipe& pipe) {
   EngineCommand command;
   prepareEngineCommand(command, enginePath, launcherArgs, extraSwitches, environmentOverrides);
+  if (!pipe.program.empty()) command.argv[0] = const_cast<char*>(pipe.program.c_str());
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  bool withPipe = pipe.commandRead >= 0 && pipe.messageWrite >= 0;
+  if (withPipe) {  // the pipe's ends lie above 4 (see the agent's start)
+    posix_spawn_file_actions_adddup2(&actions, pipe.commandRead, 3);
+    posix_spawn_file_actions_adddup2(&actions, pipe.messageWrite, 4);
+  }
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
   pid_t pid = 0;
-  int code = posix_spawn(&pid, enginePath.c_str(), nullptr, &attributes, command.argv.data(),
-                         command.envp.data());
+  int code = posix_spawn(&pid, enginePath.c_str(), withPipe ? &actions : nullptr, &attributes,
+                         command.argv.data(), command.envp.data());
   posix_spawnattr_destroy(&attributes);
+  posix_spawn_file_actions_destroy(&actions);
   if (code != 0) throw SpawnError::posixSpawn(code);
   return pid;
 }

@@ -50,11 +50,28 @@ std::vector<std::string> engineArguments(const std::string& enginePath,
 std::vector<std::string> engineEnvironment(std::vector<std::string> base,
                                            const std::vector<std::string>& overrides);
 
-// Spawns the engine and returns its process id at once; throws SpawnError on
-// failure.
+// The engine's ends of its DevTools pipe, which it takes as its descriptors 3
+// (commands in) and 4 (messages out), -1 for none; and the program it names
+// as its own (its argv[0], "" for its path), which it runs again when it
+// relaunches itself.
+struct EnginePipe {
+  int commandRead = -1;
+  int messageWrite = -1;
+  std::string program;
+};
+
+// The switches that open the DevTools pipe: --remote-debugging-pipe, and a
+// --disable-blink-features with AutomationControlled after the features of
+// the last such switch among the arguments (the engine honours only the
+// last), which keeps navigator.webdriver false.
+std::vector<std::string> devtoolsPipeSwitches(const std::vector<std::string>& launcherArgs);
+
+// Spawns the engine, with the pipe's ends when given, and returns its process
+// id at once; throws SpawnError on failure.
 int spawnEngine(const std::string& enginePath, const std::vector<std::string>& launcherArgs,
                 const std::vector<std::string>& extraSwitches,
-                const std::vector<std::string>& environmentOverrides = {});
+                const std::vector<std::string>& environmentOverrides = {},
+                const EnginePipe& pipe = {});
 
 // Replaces this process by the engine with the same command line and
 // environment as spawnEngine: the process keeps its id, session, descriptors

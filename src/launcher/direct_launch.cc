@@ -5,6 +5,7 @@
 #include "engine/hygiene.h"
 #include "engine/spawn.h"
 #include "engine/webgl_profile.h"
+#include "launcher/engine_agent.h"
 #include "launcher/engine_relay.h"
 #include "launcher/fatal.h"
 #include "report/result_report.h"
@@ -36,20 +37,26 @@ void startEngine(const LaunchInputs& in, const ResolvedPersona& resolved, Switch
   if (leavesOutStartPage(in.road, in.engineKind, in.passThroughArgs)) extra.pop_back();
   std::vector<std::string> environment =
       applyEngineKind(in.engineKind, in.overlay, resolved, extra);
+  ChromiumPersona persona;
+  if (in.engineKind == EngineKind::chromium) persona = chromiumPersona(in.overlay, resolved);
   // Only a launch touches the profile's settings; a preview of the command
   // line never does.
   if (in.engineKind == EngineKind::chromium && in.userDataDir)
-    applyPersonaSettings(*in.userDataDir, chromiumPersona(in.overlay, resolved).settings);
+    applyPersonaSettings(*in.userDataDir, persona.settings);
   std::optional<RelayStart> relay = startEngineRelay(in, extra);
+  std::optional<EnginePipe> pipe = startEngineAgent(in, persona.agent, extra);
   try {
     if (in.road == LaunchRoad::driven) {
       // This process becomes the engine, so the relay watches this process.
       if (relay) handEngineToRelay(*relay, getpid());
       execEngine(in.engineBinary, in.passThroughArgs, extra, environment);
     }
-    int pid = spawnEngine(in.engineBinary, in.passThroughArgs, extra, environment);
+    int pid = spawnEngine(in.engineBinary, in.passThroughArgs, extra, environment,
+                          pipe.value_or(EnginePipe{}));
+    if (pipe) closeEnginePipe(*pipe);
     if (relay) handEngineToRelay(*relay, pid);
   } catch (const SpawnError& error) {
+    if (pipe) closeEnginePipe(*pipe);  // ends the agent
     fatalLaunchError(fatalMessage(error));
   }
   // Every report is on disk; nothing buffered is left to flush.

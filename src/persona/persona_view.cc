@@ -5,6 +5,7 @@
 #include "discovery/run_discovery.h"
 #include "engine/spawn.h"
 #include "launcher/direct_launch.h"
+#include "launcher/engine_agent.h"
 #include "launcher/engine_relay.h"
 #include "launcher/launch_decision.h"
 #include "persona/render.h"
@@ -174,14 +175,32 @@ PersonaView viewPersona(const std::string& programPath,
   view.environment = applyEngineKind(in.engineKind, o, resolved, extra);
   // The relay's port is the system's choice at each launch.
   if (launchUsesRelay(in)) pointProxyAtRelay(extra, "<relay port>");
+  AgentValues agent;
+  if (in.engineKind == EngineKind::chromium) agent = chromiumPersona(o, resolved).agent;
+  view.agent = launchUsesAgent(in, agent);
+  if (view.agent) {
+    std::vector<std::string> switches = agentSwitches(in, agent);
+    extra.insert(extra.end(), switches.begin(), switches.end());
+  }
   view.commandLine = engineArguments(in.engineBinary, in.passThroughArgs, extra);
+  // The browser names the agent as its own program (see agentSwitches).
+  if (view.agent)
+    if (std::optional<std::string> path = findAgent(in.launcherDir)) view.commandLine[0] = *path;
   if (in.engineKind == EngineKind::chromium) {
-    // Stock Chromium reads none of the product's own switches.
+    // Stock Chromium reads none of the product's own switches; the persona
+    // agent carries the coordinates (also those the proxy will give) and a
+    // stated processor count.
+    auto carried = [&](const PersonaValue& value) {
+      if (!view.agent) return false;
+      if (value.name == "geo-lat" || value.name == "geo-lng")
+        return agent.latitude.has_value() || value.source == "proxy";
+      return value.name == "hardware-concurrency" && agent.hardwareConcurrency.has_value();
+    };
     for (const PersonaValue& value : view.values) {
       static const std::vector<std::string> kIgnored = {
           "webrtc-fake-public-ip", "geo-lat",       "geo-lng",      "device-memory",
           "hardware-concurrency",  "speech-voices", "webgl-profile"};
-      if (value.source != "unset" &&
+      if (value.source != "unset" && !carried(value) &&
           std::find(kIgnored.begin(), kIgnored.end(), value.name) != kIgnored.end())
         view.notCarried.push_back(value.name);
     }

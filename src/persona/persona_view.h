@@ -40,6 +40,7 @@ struct PersonaView {
   std::vector<std::string> commandLine;  // the engine's whole argument vector
   std::vector<std::string> environment;  // "NAME=value" changes
   std::vector<std::string> notCarried;   // values the engine kind ignores
+  bool agent = false;                    // the persona agent holds the DevTools pipe
   HygieneSkip hygiene = HygieneSkip::none;
   std::vector<std::string> hygienePaths;  // present items hygiene would delete
 };

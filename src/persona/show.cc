@@ -37,6 +37,7 @@ Json showJson(const PersonaView& v) {
   out["command_line"] = v.commandLine;
   out["environment"] = v.environment;
   out["not_carried"] = v.notCarried;
+  out["agent"] = v.agent;
   out["hygiene"] = {{"state", hygieneName(v.hygiene)}, {"delete", v.hygienePaths}};
   return out;
 }
@@ -67,6 +68,11 @@ std::string showText(const PersonaView& v, bool colour) {
   }
   out += renderTable(values, colour) + "\ncommand line\n";
   for (const std::string& arg : v.commandLine) out += "  " + escapeText(arg) + "\n";
+  if (v.agent)
+    out +=
+        "\npersona agent\n  quillon-launcher-agent on the DevTools pipe: the coordinates, the "
+        "processor count and the locale in every page and worker; the browser names it as its own "
+        "program (argv[0]), so that a relaunch from inside it starts a new agent\n";
   out += "\nenvironment changes\n";
   for (const std::string& entry : v.environment) out += "  " + escapeText(entry) + "\n";
   if (v.environment.empty()) out += "  none\n";

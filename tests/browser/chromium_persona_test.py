@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """The built LAUNCHER with QUILLON_ENGINE_KIND=chromium before Debian's Chromium, checked in the
 page over DevTools, in with_test_network.sh's network (its microsocks connects from 127.0.0.2),
-and through the launcher's relay to microsocks and to tinyproxy, both with a login."""
+through the persona agent on the browser's DevTools pipe, and through the launcher's relay to
+microsocks and to tinyproxy, both with a login."""
 
 import contextlib, http.server, json, os, pathlib, socket, subprocess, sys, tempfile, threading
 import re, time
@@ -19,9 +20,16 @@ PAGE = """(async (zone = () => [Intl.DateTimeFormat().resolvedOptions().timeZone
   navigator.languages, await new Promise(resolve => new Worker(URL.createObjectURL(new Blob(
     [`postMessage((${zone})())`]))).onmessage = e => resolve(e.data)), document.cookie,
   localStorage.seed])()"""
-# The geolocation permission as the profile sets it, and getCurrentPosition's error code.
+# The geolocation permission as the profile sets it, and getCurrentPosition's position or error code.
 GEO = """(async () => [(await navigator.permissions.query({name: 'geolocation'})).state,
-  await new Promise(r => navigator.geolocation.getCurrentPosition(r, e => r(e.code), {timeout: 3e3}))])()"""
+  await new Promise(r => navigator.geolocation.getCurrentPosition(p => r([p.coords.latitude,
+    p.coords.longitude, p.coords.accuracy]), e => r(e.code), {timeout: 3e3}))])()"""
+# What the first scripts of the page and of its dedicated worker saw.
+FIRST = "(async () => [window.first, await window.worker])()"
+FIRST_SCRIPT = b"""<title>quillon</title><script>window.first = [navigator.hardwareConcurrency,
+  Intl.DateTimeFormat().resolvedOptions().locale, navigator.webdriver];
+  window.worker = new Promise(r => new Worker('/first.js').onmessage = e => r(e.data))</script>"""
+FIRST_WORKER = b"postMessage([navigator.hardwareConcurrency, Intl.DateTimeFormat().resolvedOptions().locale])"
 # The offer once gathering ends; Chromium shows host addresses only while a microphone is open.
 WEBRTC = """(async (pc = new RTCPeerConnection()) => {
   await navigator.mediaDevices.getUserMedia({audio: true});
@@ -45,8 +53,11 @@ class Site(http.server.BaseHTTPRequestHandler):
         self.peers.add(self.client_address[0])
         self.paths.append(self.path)
         self.send_response(200)
+        if self.path == "/first.js":
+            self.send_header("Content-Type", "text/javascript")
         self.end_headers()
-        self.wfile.write(b"<title>quillon</title>")
+        self.wfile.write({"/first": FIRST_SCRIPT, "/first.js": FIRST_WORKER}.get(
+            self.path.split("?")[0], b"<title>quillon</title>"))
 
 
 class DevTools:  # the DevTools protocol on the browser's WebSocket, which sends one frame a message
@@ -73,6 +84,13 @@ class DevTools:  # the DevTools protocol on the browser's WebSocket, which sends
             if reply.get("id") == self.next_id:
                 return reply.get("result")
         raise RuntimeError("no reply to " + method)
+
+    def navigated(self, url):
+        """A new tab as the user opens one: blank, then given an address."""
+        page = self.call("Target.createTarget", {"url": "about:blank"})
+        session = self.call("Target.attachToTarget",
+                            {"targetId": page["targetId"], "flatten": True})["sessionId"]
+        self.call("Page.navigate", {"url": url}, session)
 
     def pages(self):
         return [t for t in self.call("Target.getTargets")["targetInfos"] if t["type"] == "page"]
@@ -125,6 +143,32 @@ def browser(profile, persona, *args, screen=None):
         subprocess.run(["kill", "-KILL", "--", *["-%d" % pid for pid in pids], *map(str, pids)],
                        capture_output=True)
         wait_for(lambda: not browser_pids(profile), "the killed browser to exit", 10)
+
+
+def agent_of(profile):
+    """The holders of the browser's DevTools pipe: the browser, and the agent's pid."""
+    browser_pid = min(browser_pids(profile))
+    pipe, holders = os.readlink("/proc/%d/fd/3" % browser_pid), set()
+    for fd in pathlib.Path("/proc").glob("[0-9]*/fd/*"):
+        with contextlib.suppress(OSError):
+            if os.readlink(fd) == pipe:
+                holders.add(int(fd.parent.parent.name))
+    agents = [p for p in holders if pathlib.Path("/proc/%d/cmdline" % p).read_bytes().startswith(
+        b"quillon-launcher-agent\0")]
+    assert holders == {browser_pid, *agents} and len(agents) == 1, holders
+    return agents[0]
+
+
+def allow_geolocation(profile, site, allowed=True):
+    """The site's own content setting, as the user's "Allow" in the prompt leaves it (or none);
+    the default setting as the last launch left it."""
+    path = pathlib.Path(profile, "Default", "Preferences")
+    preferences = json.loads(path.read_text())
+    default = preferences.get("profile", {}).get("default_content_setting_values", {})
+    exceptions = preferences.setdefault("profile", {}).setdefault("content_settings", {})
+    exceptions.setdefault("exceptions", {})["geolocation"] = {site + ",*": {"setting": 1}} if allowed else {}
+    path.write_text(json.dumps(preferences))
+    return default.get("geolocation")
 
 
 def relay_of(profile):
@@ -181,11 +225,12 @@ def display():
 
 def restarted(profile, site, proxy):
     """chrome://restart, as after an update or a change in chrome://flags: the relaunched browser
-    goes on through the same relay, and the relay ends soon after it."""
+    goes on through the same relay, with a persona agent of its own, and the relay ends soon after
+    it."""
     port_file = pathlib.Path(profile, "DevToolsActivePort")
-    with display() as screen, browser(profile, {"proxy-server": proxy, "start-page": "about:blank"},
-                                      screen=screen) as devtools:
-        relay, first = relay_of(profile), min(browser_pids(profile))
+    persona = {"proxy-server": proxy, "start-page": "about:blank", "hardware-concurrency": 3}
+    with display() as screen, browser(profile, persona, screen=screen) as devtools:
+        relay, first, agent = relay_of(profile), min(browser_pids(profile)), agent_of(profile)
         outcomes = [fetched(devtools, site + "/before-restart")]
         port_file.unlink()
         devtools.call("Target.createTarget", {"url": "chrome://restart"})
@@ -194,6 +239,9 @@ def restarted(profile, site, proxy):
         outcomes.append(fetched(relaunched, site + "/after-restart"))
         assert (outcomes, relay_of(profile)) == (["loaded"] * 2, relay), outcomes
         assert first not in browser_pids(profile), "not relaunched"
+        relaunched.navigated(site + "/first")
+        seen = relaunched.evaluate(loaded(relaunched, site + "/first"), FIRST)
+        assert agent_of(profile) != agent and seen == [[3, "en-US", False], [3, "en-US"]], seen
         with contextlib.suppress(OSError, IndexError, ValueError):  # it may hang up first
             relaunched.call("Browser.close")
         wait_for(lambda: not browser_pids(profile), "the relaunched browser to exit", 10)
@@ -251,12 +299,13 @@ def main():
     site = "http://127.0.0.1:%d" % server.server_address[1]
     socks = "127.0.0.1:" + os.environ["QUILLON_TEST_PROXY_PORT"]
     stated = {"proxy-server": "socks5h://" + socks + "/", "timezone-override": "Asia/Tokyo",
-              "geo-lat": 48.85, "geo-lng": 2.35,
+              "geo-lat": 48.85, "geo-lng": "2.35", "hardware-concurrency": 3,
               "lang": "fr-FR", "accept-language": "fr-FR,fr;q=0.9", "webrtc-no-leak": True}
     discovered = {"proxy-server": "socks5://" + socks, "auto-timezone": True, "auto-lang": True,
                   "start-page": site + "/start",  # hygiene: tabs, cookies and local storage
+                  "hardware-concurrency": 5,
                   "granular-storage-reset": {"cookies": True, "local_storage": True}}
-    tokyo_fr = ["Asia/Tokyo", "fr", "1\u202f234,5"]
+    tokyo_fr = ["Asia/Tokyo", "fr-FR", "1\u202f234,5"]
     tokyo = [tokyo_fr, ["fr-FR", "fr"], tokyo_fr, "seed=1", "kept"]
     plain = {"proxy-server": "socks5://" + socks, "start-page": site + "/plain"}
     with tempfile.TemporaryDirectory(prefix="quillon-", ignore_cleanup_errors=True) as profile:
@@ -267,30 +316,43 @@ def main():
             # The settings page's own call; reading the setting back waits for the change.
             devtools.evaluate(page, "chrome.languageSettingsPrivate.enableLanguage('it'), new "
                               "Promise(r => chrome.settingsPrivate.getPref('intl.selected_languages', r))")
+        allow_geolocation(profile, site)
         with browser(profile, stated) as devtools:  # stated values, direct path; a session to keep
+            agent = agent_of(profile)
             devtools.call("Target.createTarget", {"url": site + "/seed"})
             page = loaded(devtools, site + "/seed")
             devtools.evaluate(page, "document.cookie = 'seed=1; max-age=9999', "
                                     "localStorage.seed = 'kept'")
             environ = pathlib.Path("/proc/%d/environ" % min(browser_pids(profile))).read_bytes()
             seen = devtools.evaluate(page, PAGE), re.findall(rb"LANGUAGE=[^\0]*", environ)
-            seen += (devtools.evaluate(page, GEO),)  # denied at once, not left to time out
-            assert seen == (tokyo, [b"LANGUAGE=fr_FR:fr"], ["denied", 1]), seen
+            seen += (devtools.evaluate(page, GEO),)  # the agent's coordinates, the site allowed
+            devtools.navigated(site + "/first")  # a tab that starts blank, and one on an address
+            devtools.call("Target.createTarget", {"url": site + "/first?opened"})
+            seen += tuple(devtools.evaluate(loaded(devtools, site + path), FIRST)
+                          for path in ("/first", "/first?opened"))
+            first = [[3, "fr-FR", False], [3, "fr-FR"]]
+            assert seen == (tokyo, [b"LANGUAGE=fr_FR:fr"], ["granted", [48.85, 2.35, 100]], first,
+                            first), seen
             sdp = devtools.evaluate(page, WEBRTC)
             assert HOST_ADDRESS not in sdp and " typ host" not in sdp, sdp
+        wait_for(lambda: not os.path.exists("/proc/%d" % agent), "the agent to end", 2)
 
         with browser(profile, stated, "--restore-last-session") as devtools:
             kept = devtools.evaluate(loaded(devtools, site + "/seed"), PAGE)
             assert kept == tokyo, "without hygiene the session comes back: %s" % kept
 
+        # Not blocked for every site: the persona's coordinates are given to those allowed.
+        assert allow_geolocation(profile, site, False) is None
         with browser(profile, discovered, "--restore-last-session") as devtools:
             page = loaded(devtools, site + "/start")
             time.sleep(1)  # a restored tab would have appeared by now
             state = ([p["url"] for p in devtools.pages()], devtools.evaluate(page, PAGE),
-                     devtools.evaluate(page, GEO)[0])
-            berlin = ["Europe/Berlin", "de", "1.234,5"]
+                     devtools.evaluate(page, GEO)[0], devtools.evaluate(page, "navigator.webdriver"))
+            devtools.navigated(site + "/first")
+            state += (devtools.evaluate(loaded(devtools, site + "/first"), FIRST),)
+            berlin = ["Europe/Berlin", "de-DE", "1.234,5"]
             assert state == ([site + "/start"], [berlin, ["de-DE", "de", "en"], berlin, "", None],
-                             "prompt"), state
+                             "prompt", False, [[5, "de-DE", False], [5, "de-DE"]]), state
 
         with browser(profile, plain) as devtools:  # no persona's language is left, the user's is
             languages = devtools.evaluate(loaded(devtools, site + "/plain"), "navigator.languages")

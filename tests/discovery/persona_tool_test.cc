@@ -30,7 +30,8 @@ TEST_F(PersonaTool, ShowIsWhatALaunchDoes) {
   const std::string direct =
       R"("proxy-server":"http://u:pw@127.0.0.1:3128","timezone-override":"Europe/Paris",)"
       R"("accept-language":"fr-FR,fr;q=0.9","webrtc-no-leak":true,"webrtc-fake-public-ip":"1",)"
-      R"("webgl-profile":"none","start-page":"about:blank","close-previous-tabs":true)";
+      R"("webgl-profile":"none","start-page":"about:blank","close-previous-tabs":true,)"
+      R"("hardware-concurrency":3)";
   const std::string discovery =
       R"("proxy-server":")" + proxyAt("QUILLON_TEST_PROXY_PORT") +
       R"(","auto-timezone":true,"auto-lang":1,"auto-geo":true,)"
@@ -60,6 +61,16 @@ TEST_F(PersonaTool, ShowIsWhatALaunchDoes) {
       EXPECT_EQ(view["hygiene"]["delete"], nlohmann::json::array()) << "all gone at the launch";
       EXPECT_EQ(shown.out.find("pw@"), std::string::npos);
       const bool stated = members == discovery;
+      // On a stock Chromium the persona agent carries the proxy's coordinates and a stated
+      // processor count.
+      const Args discoveryOnes = {"webrtc-fake-public-ip", "device-memory", "hardware-concurrency",
+                                  "speech-voices"};
+      const Args directOnes = {"webrtc-fake-public-ip", "device-memory", "speech-voices",
+                               "webgl-profile"};
+      if (std::string(kind) == "chromium") {
+        EXPECT_EQ(view["not_carried"].get<Args>(), stated ? discoveryOnes : directOnes) << members;
+      }
+      EXPECT_EQ(view["agent"], std::string(kind) == "chromium") << members;
       EXPECT_EQ(view["values"]["on-proxy-fail"],
                 nlohmann::json({{"source", stated ? "stated" : "default"},
                                 {"value", stated ? "fallback" : "block"}}));

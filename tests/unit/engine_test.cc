@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "agent/devtools_session.h"
 #include "config/launch_config.h"
 #include "engine/chromium_persona.h"
 #include "engine/hygiene.h"
@@ -16,6 +17,7 @@
 #include "engine/switches.h"
 #include "engine/webgl_profile.h"
 #include "launcher/direct_launch.h"
+#include "launcher/engine_agent.h"
 #include "launcher/launch_decision.h"
 #include "launcher/launch_road.h"
 #include "support/test_files.h"
@@ -153,6 +155,152 @@ TEST(ChromiumPersona, FormsStockChromiumHonours) {
   EXPECT_EQ(engineEnvironment({"TZ=UTC", "TZX=1", "A=b", "TZ=again", "LANGUAGE=en"},
                               {"TZ=Asia/Tokyo", "LANGUAGE=fr_FR:fr", "bad"}),
             (Args{"TZX=1", "A=b", "TZ=Asia/Tokyo", "LANGUAGE=fr_FR:fr"}));
+}
+
+// What only the agent carries: stated coordinates win over resolved ones, both or none; a stated
+// processor count above zero; the language as the locale. Geolocation stays blocked for every
+// site when the persona asks for it and has no coordinates, and only then.
+TEST(ChromiumPersona, AgentCarriesCoordinatesProcessorsAndLocale) {
+  const ResolvedPersona berlin{"", "52.5", "13.4", "de-DE", "", ""};
+  // clang-format off
+  const std::tuple<const char*, bool, Args, bool> cases[] = {  // persona, resolved, agent, blocked
+      {R"("geo-lat":48.85,"geo-lng":"2.35","hardware-concurrency":4)", true,
+       {"--latitude=48.85", "--longitude=2.35", "--hardware-concurrency=4", "--locale=de-DE"}, false},
+      {R"("auto-geo":1)", true, {"--latitude=52.5", "--longitude=13.4", "--locale=de-DE"}, false},
+      {R"("auto-geo":1)", false, {}, true},
+      {R"("geo-lat":1,"hardware-concurrency":0)", true, {"--locale=de-DE"}, true},
+      {R"("geo-lat":"x","geo-lng":2,"lang":"fr-FR","hardware-concurrency":"2.5")", false, {"--locale=fr-FR"}, true},
+      {R"("hardware-concurrency":"12")", false, {"--hardware-concurrency=12"}, false}};
+  // clang-format on
+  for (const auto& [persona, resolved, agent, blocked] : cases) {
+    ChromiumPersona p = chromiumPersona(overlayOf(persona), resolved ? berlin : ResolvedPersona{});
+    EXPECT_EQ(agentArguments(p.agent), agent) << persona;
+    EXPECT_EQ(agentCarriesAny(p.agent), !agent.empty()) << persona;
+    EXPECT_EQ(p.settings.back().value.has_value(), blocked) << persona;
+    EXPECT_EQ(agentArguments(agentValuesFromArguments(agent).value()), agent) << persona;
+    // Only a stock Chromium on the launcher's road: a driving script brings its own DevTools.
+    LaunchInputs in;
+    in.engineKind = EngineKind::chromium;
+    EXPECT_EQ(launchUsesAgent(in, p.agent), !agent.empty()) << persona;
+    in.road = LaunchRoad::driven;
+    EXPECT_FALSE(launchUsesAgent(in, p.agent)) << persona;
+    in = {};
+    EXPECT_FALSE(launchUsesAgent(in, p.agent)) << persona;
+  }
+  for (Args refused : {Args{"--latitude=1"}, Args{"--hardware-concurrency=0"}, Args{"--locale="},
+                       Args{"--longitude=1", "--latitude=y"}, Args{"--x=1"}, Args{"-"}})
+    EXPECT_EQ(agentValuesFromArguments(refused), std::nullopt) << refused[0];
+}
+
+// The engine honours only the last --disable-blink-features: the pipe's comes last and carries
+// the features of the arguments' last one, with AutomationControlled once.
+TEST(ChromiumPersona, DevtoolsPipeKeepsTheUsersBlinkFeatures) {
+  const std::pair<Args, const char*> cases[] = {
+      {{}, "AutomationControlled"},
+      {{"--disable-blink-features=A", "--x", "--disable-blink-features=B,C"},
+       "B,C,AutomationControlled"},
+      {{"--disable-blink-features=X,AutomationControlled"}, "X,AutomationControlled"}};
+  for (const auto& [args, features] : cases)
+    EXPECT_EQ(
+        devtoolsPipeSwitches(args),
+        (Args{"--remote-debugging-pipe", std::string("--disable-blink-features=") + features}));
+}
+
+// Each attached target: the attach that pauses what it starts and the overrides it takes, on its
+// own session, never a domain enabled. A target that starts blank runs once its renderer has
+// answered every command (or at the hold's limit); any other runs at once.
+TEST(DevtoolsSession, EachTargetGetsItsOverridesThenRuns) {
+  auto methods = [](const std::vector<std::string>& commands, const char* sessionId) {
+    std::string out;
+    for (const std::string& command : commands) {
+      Json message = *parseJson(command);
+      EXPECT_EQ(message.value("sessionId", ""), sessionId) << command;
+      out += message["method"].get<std::string>() + " ";
+      if (message["method"] == "Target.setAutoAttach") {
+        EXPECT_EQ(message["params"].dump(),
+                  R"({"autoAttach":true,"waitForDebuggerOnStart":true,"flatten":true})");
+      }
+    }
+    return out;
+  };
+  const std::string frame =
+      "Target.setAutoAttach Emulation.setGeolocationOverride "
+      "Emulation.setHardwareConcurrencyOverride Emulation.setLocaleOverride ";
+  const std::string worker = "Target.setAutoAttach Emulation.setHardwareConcurrencyOverride ";
+  const std::string run = "Runtime.runIfWaitingForDebugger ";
+  // clang-format off
+  const std::tuple<const char*, std::string, bool> cases[] = {  // target info, commands, held
+      {R"("type":"page","url":"https://a.test/")", frame + run, false},
+      {R"("type":"page","url":"chrome://newtab/")", frame + run, false},
+      {R"("type":"page","url":"about:blank")", frame, true},
+      {R"("type":"page","url":"")", frame, true},
+      {R"("type":"page","url":"","openerId":"O","canAccessOpener":true)", frame, true},
+      {R"("type":"page","url":"","openerId":"O","canAccessOpener":false)", frame + run, false},
+      {R"("type":"iframe","url":"")", frame, true},
+      {R"("type":"worker","url":"")", worker + run, false},
+      {R"("type":"service_worker","url":"https://a.test/sw.js")", worker + run, false}};
+  // clang-format on
+  const AgentClock::time_point start;
+  for (const auto& [info, expected, held] : cases) {
+    DevtoolsSession session;
+    session.values = *agentValuesFromArguments(
+        {"--latitude=48.85", "--longitude=2.35", "--hardware-concurrency=4", "--locale=de-DE"});
+    EXPECT_EQ(methods(browserCommands(session), ""), "Target.setAutoAttach ");
+    std::vector<std::string> commands = answerMessage(
+        session,
+        std::string(R"({"method":"Target.attachedToTarget","params":{"sessionId":"S",)") +
+            R"("targetInfo":{)" + info + R"(},"waitingForDebugger":true}})",
+        start);
+    EXPECT_EQ(methods(commands, "S"), expected) << info;
+    EXPECT_EQ(nextDue(session), held ? std::optional(start + kHoldLimit) : std::nullopt) << info;
+    if (!held) continue;
+    // Answers of another session, and an answer twice, release nothing; the last one does.
+    EXPECT_TRUE(answerMessage(session, R"({"id":2,"result":{},"sessionId":"T"})").empty());
+    long last = session.nextId - 1;
+    for (long id = 2; id < last; ++id) {
+      std::string answer = R"({"id":)" + std::to_string(id) + R"(,"result":{},"sessionId":"S"})";
+      EXPECT_TRUE(answerMessage(session, answer).empty()) << info << id;
+      EXPECT_TRUE(answerMessage(session, answer).empty()) << info << id;
+    }
+    DevtoolsSession overdue = session, detached = session;
+    EXPECT_EQ(methods(answerMessage(session, R"({"id":)" + std::to_string(last) +
+                                                 R"(,"error":{"code":-32000},"sessionId":"S"})"),
+                      "S"),
+              run)
+        << info;
+    EXPECT_EQ(nextDue(session), std::nullopt);
+    EXPECT_TRUE(releaseOverdue(overdue, start + kHoldLimit - std::chrono::milliseconds(1)).empty());
+    EXPECT_EQ(methods(releaseOverdue(overdue, start + kHoldLimit), "S"), run);
+    EXPECT_EQ(nextDue(overdue), std::nullopt);
+    answerMessage(detached, R"({"method":"Target.detachedFromTarget","params":{"sessionId":"S"}})");
+    EXPECT_EQ(nextDue(detached), std::nullopt);
+  }
+  DevtoolsSession session;
+  for (const char* message :
+       {R"({"id":3,"result":{}})", R"({"method":"Target.attachedToTarget"})",
+        R"({"method":"Target.attachedToTarget","params":{"sessionId":7}})",
+        R"({"method":"Target.detachedFromTarget","params":{"sessionId":"S"}})",
+        R"("Target.attachedToTarget")", ""})
+    EXPECT_TRUE(answerMessage(session, message).empty()) << message;
+}
+
+// A relaunch runs the agent's program with the engine's switches: they name the engine and carry
+// the values; a command line without the engine's switch, or with a value not understood, is none.
+TEST(DevtoolsSession, RelaunchCarriesTheEngineAndTheValues) {
+  AgentValues values = *agentValuesFromArguments({"--hardware-concurrency=4", "--locale=de-DE"});
+  Args switches = relaunchSwitches(values, "/usr/lib/chromium/chromium");
+  EXPECT_EQ(switches, (Args{"--quillon-agent-engine=/usr/lib/chromium/chromium",
+                            "--quillon-agent-hardware-concurrency=4",
+                            "--quillon-agent-locale=de-DE"}));
+  Args relaunched = {"--no-first-run", switches[2], "--remote-debugging-pipe", switches[1],
+                     switches[0], "--restart"};
+  std::optional<AgentRelaunch> relaunch = relaunchFromArguments(relaunched);
+  ASSERT_TRUE(relaunch);
+  EXPECT_EQ(relaunch->enginePath, "/usr/lib/chromium/chromium");
+  EXPECT_EQ(agentArguments(relaunch->values), agentArguments(values));
+  EXPECT_FALSE(relaunchFromArguments({switches[1], switches[2]}));
+  EXPECT_FALSE(relaunchFromArguments({switches[0], "--quillon-agent-hardware-concurrency=0"}));
+  EXPECT_FALSE(relaunchFromArguments({"--hardware-concurrency=4", "--locale=de-DE"}));
 }
 
 // A stock Chromium runs on the last --user-data-dir and on the profile --profile-directory

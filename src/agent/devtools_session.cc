@@ -1,0 +1,150 @@
+#include "agent/devtools_session.h"
+
+#include <algorithm>
+
+#include "config/json_read.h"
+
+namespace quillon {
+
+namespace {
+
+std::string command(DevtoolsSession& session, std::string_view sessionId, const char* method,
+                    Json params = Json::object()) {
+  Json message = {{"id", session.nextId++}, {"method", method}, {"params", std::move(params)}};
+  if (!sessionId.empty()) message["sessionId"] = sessionId;
+  return message.dump();
+}
+
+std::string autoAttach(DevtoolsSession& session, std::string_view sessionId) {
+  return command(session, sessionId, "Target.setAutoAttach",
+                 {{"autoAttach", true}, {"waitForDebuggerOnStart", true}, {"flatten", true}});
+}
+
+std::string release(DevtoolsSession& session, std::string_view sessionId) {
+  return command(session, sessionId, "Runtime.runIfWaitingForDebugger");
+}
+
+bool isFrame(std::string_view type) {
+  return type == "page" || type == "iframe";
+}
+
+// The text member key of value, "" when value is no object or has none.
+std::string textAt(const Json& value, const char* key) {
+  if (!value.is_object()) return "";
+  auto it = value.find(key);
+  return it != value.end() && it->is_string() ? it->get<std::string>() : "";
+}
+
+const Json& memberAt(const Json& value, const char* key) {
+  static const Json kNone;
+  if (!value.is_object()) return kNone;
+  auto it = value.find(key);
+  return it != value.end() ? *it : kNone;
+}
+
+// The id of the command an answer answers, or 0.
+long answeredId(const Json& message) {
+  const Json& id = memberAt(message, "id");
+  return id.is_number_integer() ? id.get<long>() : 0;
+}
+
+AttachedTarget attachedTarget(const Json& info) {
+  AttachedTarget target{textAt(info, "type"), textAt(info, "url")};
+  target.opener = !textAt(info, "openerId").empty();
+  target.reachesOpener = memberAt(info, "canAccessOpener") == Json(true);
+  return target;
+}
+
+// The held target's release once its last answer is in; nothing otherwise.
+std::vector<std::string> answered(DevtoolsSession& session, const Json& message) {
+  std::string sessionId = textAt(message, "sessionId");
+  long id = answeredId(message);
+  auto held = std::find_if(session.held.begin(), session.held.end(),
+                           [&](const HeldTarget& t) { return t.sessionId == sessionId; });
+  if (held == session.held.end() || held->unanswered.erase(id) == 0 ||
+      !held->unanswered.empty())
+    return {};
+  session.held.erase(held);
+  return {release(session, sessionId)};
+}
+
+void forget(DevtoolsSession& session, const std::string& sessionId) {
+  std::erase_if(session.held, [&](const HeldTarget& t) { return t.sessionId == sessionId; });
+}
+
+}  // namespace
+
+bool holdsTarget(const AttachedTarget& target) {
+  if (target.type == "iframe") return true;
+  if (target.type != "page") return false;
+  if (target.url == "about:blank") return true;
+  return target.url.empty() && !(target.opener && !target.reachesOpener);
+}
+
+std::vector<std::string> browserCommands(DevtoolsSession& session) {
+  return {autoAttach(session, "")};
+}
+
+std::vector<std::string> targetCommands(DevtoolsSession& session, std::string_view sessionId,
+                                        const AttachedTarget& target, AgentClock::time_point now) {
+  const AgentValues& values = session.values;
+  std::vector<std::string> commands = {autoAttach(session, sessionId)};
+  // Geolocation is the browser's, held per page: workers refuse it.
+  if (isFrame(target.type) && values.latitude && values.longitude)
+    commands.push_back(command(
+        session, sessionId, "Emulation.setGeolocationOverride",
+        {{"latitude", *values.latitude}, {"longitude", *values.longitude}, {"accuracy", 100}}));
+  if (values.hardwareConcurrency)
+    commands.push_back(command(session, sessionId, "Emulation.setHardwareConcurrencyOverride",
+                               {{"hardwareConcurrency", *values.hardwareConcurrency}}));
+  // The locale is held per renderer process: a worker takes its page's.
+  if (isFrame(target.type) && !values.locale.empty())
+    commands.push_back(
+        command(session, sessionId, "Emulation.setLocaleOverride", {{"locale", values.locale}}));
+  if (!holdsTarget(target)) {
+    commands.push_back(release(session, sessionId));
+    return commands;
+  }
+  HeldTarget held{std::string(sessionId), {}, now};
+  for (long id = session.nextId - static_cast<long>(commands.size()); id < session.nextId; ++id)
+    held.unanswered.insert(id);
+  session.held.push_back(std::move(held));
+  return commands;
+}
+
+std::vector<std::string> answerMessage(DevtoolsSession& session, std::string_view message,
+                                       AgentClock::time_point now) {
+  // Only attaches, detaches and, while a target is held, answers are read;
+  // everything else is passed over unparsed.
+  bool attach = message.find("\"Target.attachedToTarget\"") != std::string_view::npos;
+  bool detach = message.find("\"Target.detachedFromTarget\"") != std::string_view::npos;
+  if (!attach && !detach && session.held.empty()) return {};
+  Json parsed = Json::parse(message, nullptr, false);
+  std::string method = textAt(parsed, "method");
+  const Json& params = memberAt(parsed, "params");
+  std::string sessionId = textAt(params, "sessionId");
+  if (method == "Target.attachedToTarget" && !sessionId.empty())
+    return targetCommands(session, sessionId, attachedTarget(memberAt(params, "targetInfo")), now);
+  if (method == "Target.detachedFromTarget") forget(session, sessionId);
+  if (method.empty() && answeredId(parsed) != 0) return answered(session, parsed);
+  return {};
+}
+
+std::vector<std::string> releaseOverdue(DevtoolsSession& session, AgentClock::time_point now) {
+  std::vector<std::string> commands;
+  std::erase_if(session.held, [&](const HeldTarget& t) {
+    if (now - t.since < kHoldLimit) return false;
+    commands.push_back(release(session, t.sessionId));
+    return true;
+  });
+  return commands;
+}
+
+std::optional<AgentClock::time_point> nextDue(const DevtoolsSession& session) {
+  if (session.held.empty()) return std::nullopt;
+  AgentClock::time_point first = session.held.front().since;
+  for (const HeldTarget& t : session.held) first = std::min(first, t.since);
+  return first + kHoldLimit;
+}
+
+}  // namespace quillon

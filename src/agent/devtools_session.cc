@@ -77,8 +77,7 @@ void forget(DevtoolsSession& session, const std::string& sessionId) {
 bool holdsTarget(const AttachedTarget& target) {
   if (target.type == "iframe") return true;
   if (target.type != "page") return false;
-  if (target.url == "about:blank") return true;
-  return target.url.empty() && !(target.opener && !target.reachesOpener);
+  return !(target.url.empty() && target.opener && !target.reachesOpener);
 }
 
 std::vector<std::string> browserCommands(DevtoolsSession& session) {

@@ -4,14 +4,14 @@
 // overrides, and the release. It never enables a domain and injects no
 // script.
 //
-// A target that starts blank (a tab or window opened on no address, a popup
-// that shares its opener's renderer, an iframe) is held until its renderer
-// has answered the overrides: it may be sent to another site's renderer the
-// moment it runs, and that renderer takes only what the first one has
-// answered. Every other target runs at once, its overrides in flight: a
-// worker answers nothing until it runs, and a tab opened on an address, or a
-// popup of its own, has no renderer to answer until it runs, and takes the
-// overrides with its first one. No target is held longer than kHoldLimit.
+// A tab, window or iframe is held until its renderer has answered the
+// overrides: it may go on in another renderer the moment it runs (a blank tab
+// sent to a site, a new window's first document), and Chromium gives that
+// renderer only the overrides the first one has answered. Every other target
+// runs at once, its overrides in flight: a worker answers nothing until it
+// runs, and a popup in a renderer of its own has none to answer until it
+// runs, and takes the overrides with its first one. No target is held longer
+// than kHoldLimit.
 #pragma once
 
 #include <chrono>

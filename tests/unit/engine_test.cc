@@ -207,8 +207,8 @@ TEST(ChromiumPersona, DevtoolsPipeKeepsTheUsersBlinkFeatures) {
 }
 
 // Each attached target: the attach that pauses what it starts and the overrides it takes, on its
-// own session, never a domain enabled. A target that starts blank runs once its renderer has
-// answered every command (or at the hold's limit); any other runs at once.
+// own session, never a domain enabled. A tab, window or iframe runs once its renderer has answered
+// every command (or at the hold's limit); a worker, or a popup with no renderer yet, at once.
 TEST(DevtoolsSession, EachTargetGetsItsOverridesThenRuns) {
   auto methods = [](const std::vector<std::string>& commands, const char* sessionId) {
     std::string out;
@@ -230,8 +230,8 @@ TEST(DevtoolsSession, EachTargetGetsItsOverridesThenRuns) {
   const std::string run = "Runtime.runIfWaitingForDebugger ";
   // clang-format off
   const std::tuple<const char*, std::string, bool> cases[] = {  // target info, commands, held
-      {R"("type":"page","url":"https://a.test/")", frame + run, false},
-      {R"("type":"page","url":"chrome://newtab/")", frame + run, false},
+      {R"("type":"page","url":"https://a.test/")", frame, true},
+      {R"("type":"page","url":"chrome://newtab/")", frame, true},
       {R"("type":"page","url":"about:blank")", frame, true},
       {R"("type":"page","url":"")", frame, true},
       {R"("type":"page","url":"","openerId":"O","canAccessOpener":true)", frame, true},

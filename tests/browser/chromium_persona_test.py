@@ -12,7 +12,7 @@ HOST_ADDRESS = "198.51.100.7"  # on an interface of its own, for WebRTC to leak
 FLAGS = """--headless=new --no-sandbox --remote-debugging-port=0 --disable-gpu --no-first-run
   --disable-sync --disable-background-networking --disable-component-update --password-store=basic
   --proxy-bypass-list=<-loopback> --use-fake-device-for-media-stream --use-fake-ui-for-media-stream
-  """.split() + ["--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1"]
+  """.split() + ["--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1, EXCLUDE 127.0.0.3"]
 # The time zone, Intl locale and a number in the page and in a Worker, the languages, the cookies
 # and the local storage.
 PAGE = """(async (zone = () => [Intl.DateTimeFormat().resolvedOptions().timeZone,
@@ -24,12 +24,36 @@ PAGE = """(async (zone = () => [Intl.DateTimeFormat().resolvedOptions().timeZone
 GEO = """(async () => [(await navigator.permissions.query({name: 'geolocation'})).state,
   await new Promise(r => navigator.geolocation.getCurrentPosition(p => r([p.coords.latitude,
     p.coords.longitude, p.coords.accuracy]), e => r(e.code), {timeout: 3e3}))])()"""
-# What the first scripts of the page and of its dedicated worker saw.
-FIRST = "(async () => [window.first, await window.worker])()"
+# What the first scripts saw: the page's, its dedicated, shared and service workers', and those of
+# an iframe of another site (out of process) and of its worker.
+FIRST = """(async () => [window.first, await window.worker, await window.shared,
+  await window.service, await window.frame])()"""
 FIRST_SCRIPT = b"""<title>quillon</title><script>window.first = [navigator.hardwareConcurrency,
   Intl.DateTimeFormat().resolvedOptions().locale, navigator.webdriver];
-  window.worker = new Promise(r => new Worker('/first.js').onmessage = e => r(e.data))</script>"""
-FIRST_WORKER = b"postMessage([navigator.hardwareConcurrency, Intl.DateTimeFormat().resolvedOptions().locale])"
+  window.worker = new Promise(r => new Worker('/first.js').onmessage = e => r(e.data));
+  window.shared = new Promise(r => new SharedWorker('/first.js?shared').port.onmessage = e => r(e.data));
+  window.service = navigator.serviceWorker.register('/first.js?service').then(reg => new Promise(
+    r => (navigator.serviceWorker.onmessage = e => r(e.data),
+          (reg.installing || reg.waiting || reg.active).postMessage(''))));
+  window.frame = new Promise(r => onmessage = e => r(e.data));
+  document.write(`<iframe src="${location.origin.replace('127.0.0.1', '127.0.0.3')}/frame"></iframe>`)
+  </script>"""
+FIRST_FRAME = b"""<script>const seen = [navigator.hardwareConcurrency,
+  Intl.DateTimeFormat().resolvedOptions().locale];
+  new Worker('/first.js').onmessage = e => parent.postMessage([seen, e.data], '*')</script>"""
+FIRST_WORKER = b"""const seen = [navigator.hardwareConcurrency, Intl.DateTimeFormat().resolvedOptions().locale];
+  if (self.postMessage) postMessage(seen);
+  onconnect = e => e.ports[0].postMessage(seen);
+  onmessage = e => e.source.postMessage(seen);"""
+# A page that asks much of the agent: a thousand iframes of another site, 300 workers and one
+# worker that never yields.
+HOSTILE = b"""<title>quillon</title><body><script>
+  new Worker(URL.createObjectURL(new Blob(['for (;;) {}'])));
+  for (let i = 0; i < 300; ++i) new Worker(URL.createObjectURL(new Blob(['onmessage = () => 0'])));
+  const other = location.origin.replace('127.0.0.1', '127.0.0.3');
+  for (let i = 0; i < 1000; ++i)
+    document.body.appendChild(document.createElement('iframe')).src = other + '/frame?' + i;
+  </script>"""
 # The offer once gathering ends; Chromium shows host addresses only while a microphone is open.
 WEBRTC = """(async (pc = new RTCPeerConnection()) => {
   await navigator.mediaDevices.getUserMedia({audio: true});
@@ -53,11 +77,12 @@ class Site(http.server.BaseHTTPRequestHandler):
         self.peers.add(self.client_address[0])
         self.paths.append(self.path)
         self.send_response(200)
-        if self.path == "/first.js":
+        path = self.path.split("?")[0]
+        if path == "/first.js":
             self.send_header("Content-Type", "text/javascript")
         self.end_headers()
-        self.wfile.write({"/first": FIRST_SCRIPT, "/first.js": FIRST_WORKER}.get(
-            self.path.split("?")[0], b"<title>quillon</title>"))
+        self.wfile.write({"/first": FIRST_SCRIPT, "/first.js": FIRST_WORKER, "/frame": FIRST_FRAME,
+                          "/hostile": HOSTILE}.get(path, b"<title>quillon</title>"))
 
 
 class DevTools:  # the DevTools protocol on the browser's WebSocket, which sends one frame a message
@@ -241,7 +266,8 @@ def restarted(profile, site, proxy):
         assert first not in browser_pids(profile), "not relaunched"
         relaunched.navigated(site + "/first")
         seen = relaunched.evaluate(loaded(relaunched, site + "/first"), FIRST)
-        assert agent_of(profile) != agent and seen == [[3, "en-US", False], [3, "en-US"]], seen
+        assert agent_of(profile) != agent and seen == [[3, "en-US", False], *[[3, "en-US"]] * 3,
+                                                       [[3, "en-US"]] * 2], seen
         with contextlib.suppress(OSError, IndexError, ValueError):  # it may hang up first
             relaunched.call("Browser.close")
         wait_for(lambda: not browser_pids(profile), "the relaunched browser to exit", 10)
@@ -295,7 +321,9 @@ def main():
                     "addr add %s/24 dev quillon0" % HOST_ADDRESS, "link set quillon0 up"):
         subprocess.run(["ip"] + command.split(), check=True)
     server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Site)
-    threading.Thread(target=server.serve_forever, daemon=True).start()
+    other = http.server.ThreadingHTTPServer(("127.0.0.3", server.server_address[1]), Site)
+    for each in (server, other):  # two sites, one port
+        threading.Thread(target=each.serve_forever, daemon=True).start()
     site = "http://127.0.0.1:%d" % server.server_address[1]
     socks = "127.0.0.1:" + os.environ["QUILLON_TEST_PROXY_PORT"]
     stated = {"proxy-server": "socks5h://" + socks + "/", "timezone-override": "Asia/Tokyo",
@@ -330,11 +358,21 @@ def main():
             devtools.call("Target.createTarget", {"url": site + "/first?opened"})
             seen += tuple(devtools.evaluate(loaded(devtools, site + path), FIRST)
                           for path in ("/first", "/first?opened"))
-            first = [[3, "fr-FR", False], [3, "fr-FR"]]
+            first = [[3, "fr-FR", False], *[[3, "fr-FR"]] * 3, [[3, "fr-FR"]] * 2]
             assert seen == (tokyo, [b"LANGUAGE=fr_FR:fr"], ["granted", [48.85, 2.35, 100]], first,
                             first), seen
             sdp = devtools.evaluate(page, WEBRTC)
             assert HOST_ADDRESS not in sdp and " typ host" not in sdp, sdp
+            # A hostile page neither stalls the agent nor ends it: a tab opened after it has all.
+            hostile_tab = devtools.call("Target.createTarget", {"url": site + "/hostile"})
+            hostile = lambda: len([p for p in Site.paths if p.startswith("/frame?")]) == 1000
+            wait_for(hostile, "the hostile page's iframes", 120)
+            devtools.sock.settimeout(120)  # Chromium itself is slow to answer for a while
+            devtools.navigated(site + "/first?after")
+            after = devtools.evaluate(loaded(devtools, site + "/first?after"), FIRST)
+            assert (after, os.path.exists("/proc/%d" % agent)) == (first, True), after
+            devtools.call("Target.closeTarget", hostile_tab)  # not for the session to keep
+            devtools.sock.settimeout(10)
         wait_for(lambda: not os.path.exists("/proc/%d" % agent), "the agent to end", 2)
 
         with browser(profile, stated, "--restore-last-session") as devtools:
@@ -352,7 +390,7 @@ def main():
             state += (devtools.evaluate(loaded(devtools, site + "/first"), FIRST),)
             berlin = ["Europe/Berlin", "de-DE", "1.234,5"]
             assert state == ([site + "/start"], [berlin, ["de-DE", "de", "en"], berlin, "", None],
-                             "prompt", False, [[5, "de-DE", False], [5, "de-DE"]]), state
+                             "prompt", False, [[5, "de-DE", False], *[[5, "de-DE"]] * 3, [[5, "de-DE"]] * 2]), state
 
         with browser(profile, plain) as devtools:  # no persona's language is left, the user's is
             languages = devtools.evaluate(loaded(devtools, site + "/plain"), "navigator.languages")

@@ -96,8 +96,10 @@ std::vector<std::string> targetCommands(DevtoolsSession& session, std::string_vi
   if (values.hardwareConcurrency)
     commands.push_back(command(session, sessionId, "Emulation.setHardwareConcurrencyOverride",
                                {{"hardwareConcurrency", *values.hardwareConcurrency}}));
-  // The locale is held per renderer process: a worker takes its page's.
-  if (isFrame(target.type) && !values.locale.empty())
+  // The locale is held per renderer process: a worker beside its page answers
+  // that another override is in effect, and has the page's; a worker in a
+  // process of its own (a service worker, often) takes it here.
+  if (!values.locale.empty())
     commands.push_back(
         command(session, sessionId, "Emulation.setLocaleOverride", {{"locale", values.locale}}));
   if (!holdsTarget(target)) {

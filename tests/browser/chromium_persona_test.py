@@ -12,7 +12,7 @@ HOST_ADDRESS = "198.51.100.7"  # on an interface of its own, for WebRTC to leak
 FLAGS = """--headless=new --no-sandbox --remote-debugging-port=0 --disable-gpu --no-first-run
   --disable-sync --disable-background-networking --disable-component-update --password-store=basic
   --proxy-bypass-list=<-loopback> --use-fake-device-for-media-stream --use-fake-ui-for-media-stream
-  """.split() + ["--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1"]
+  """.split() + ["--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1, EXCLUDE 127.0.0.3, EXCLUDE 127.0.0.4"]
 # The time zone, Intl locale and a number in the page and in a Worker, the languages, the cookies
 # and the local storage.
 PAGE = """(async (zone = () => [Intl.DateTimeFormat().resolvedOptions().timeZone,
@@ -24,12 +24,36 @@ PAGE = """(async (zone = () => [Intl.DateTimeFormat().resolvedOptions().timeZone
 GEO = """(async () => [(await navigator.permissions.query({name: 'geolocation'})).state,
   await new Promise(r => navigator.geolocation.getCurrentPosition(p => r([p.coords.latitude,
     p.coords.longitude, p.coords.accuracy]), e => r(e.code), {timeout: 3e3}))])()"""
-# What the first scripts of the page and of its dedicated worker saw.
-FIRST = "(async () => [window.first, await window.worker])()"
+# What the first scripts saw: the page's, its dedicated, shared and service workers', and those of
+# an iframe of another site (out of process) and of its worker.
+FIRST = """(async () => [window.first, await window.worker, await window.shared,
+  await window.service, await window.frame])()"""
 FIRST_SCRIPT = b"""<title>quillon</title><script>window.first = [navigator.hardwareConcurrency,
   Intl.DateTimeFormat().resolvedOptions().locale, navigator.webdriver];
-  window.worker = new Promise(r => new Worker('/first.js').onmessage = e => r(e.data))</script>"""
-FIRST_WORKER = b"postMessage([navigator.hardwareConcurrency, Intl.DateTimeFormat().resolvedOptions().locale])"
+  window.worker = new Promise(r => new Worker('/first.js').onmessage = e => r(e.data));
+  window.shared = new Promise(r => new SharedWorker('/first.js?shared').port.onmessage = e => r(e.data));
+  window.service = navigator.serviceWorker.register('/first.js?service').then(reg => new Promise(
+    r => (navigator.serviceWorker.onmessage = e => r(e.data),
+          (reg.installing || reg.waiting || reg.active).postMessage(''))));
+  window.frame = new Promise(r => onmessage = e => r(e.data));
+  document.write(`<iframe src="${location.origin.replace('127.0.0.1', '127.0.0.3')}/frame"></iframe>`)
+  </script>"""
+FIRST_FRAME = b"""<script>const seen = [navigator.hardwareConcurrency,
+  Intl.DateTimeFormat().resolvedOptions().locale];
+  new Worker('/first.js').onmessage = e => parent.postMessage([seen, e.data], '*')</script>"""
+FIRST_WORKER = b"""const seen = [navigator.hardwareConcurrency, Intl.DateTimeFormat().resolvedOptions().locale];
+  if (self.postMessage) postMessage(seen);
+  onconnect = e => e.ports[0].postMessage(seen);
+  onmessage = e => e.source.postMessage(seen);"""
+# A page that asks much of the agent: 400 iframes of a third site, 200 workers and one worker
+# that never yields (more makes this 2-core machine's Chromium itself unresponsive for minutes).
+HOSTILE = b"""<title>quillon</title><body><script>
+  new Worker(URL.createObjectURL(new Blob(['for (;;) {}'])));
+  for (let i = 0; i < 200; ++i) new Worker(URL.createObjectURL(new Blob(['onmessage = () => 0'])));
+  const other = location.origin.replace('127.0.0.1', '127.0.0.4');
+  for (let i = 0; i < 400; ++i)
+    document.body.appendChild(document.createElement('iframe')).src = other + '/frame?' + i;
+  </script>"""
 # The offer once gathering ends; Chromium shows host addresses only while a microphone is open.
 WEBRTC = """(async (pc = new RTCPeerConnection()) => {
   await navigator.mediaDevices.getUserMedia({audio: true});
@@ -53,11 +77,12 @@ class Site(http.server.BaseHTTPRequestHandler):
         self.peers.add(self.client_address[0])
         self.paths.append(self.path)
         self.send_response(200)
-        if self.path == "/first.js":
+        path = self.path.split("?")[0]
+        if path == "/first.js":
             self.send_header("Content-Type", "text/javascript")
         self.end_headers()
-        self.wfile.write({"/first": FIRST_SCRIPT, "/first.js": FIRST_WORKER}.get(
-            self.path.split("?")[0], b"<title>quillon</title>"))
+        self.wfile.write({"/first": FIRST_SCRIPT, "/first.js": FIRST_WORKER, "/frame": FIRST_FRAME,
+                          "/hostile": HOSTILE}.get(path, b"<title>quillon</title>"))
 
 
 class DevTools:  # the DevTools protocol on the browser's WebSocket, which sends one frame a message
@@ -137,7 +162,7 @@ def browser(profile, persona, *args, screen=None):
         yield (devtools := DevTools(int(port[0]), port[1]))
         with contextlib.suppress(OSError, IndexError, ValueError):  # it may hang up first
             devtools.call("Browser.close")
-        wait_for(lambda: not browser_pids(profile), "the browser to exit", 10)
+        wait_for(lambda: not browser_pids(profile), "the browser to exit", 30)
     finally:  # after a failure too: its whole process group, gone before its profile goes
         pids = browser_pids(profile)  # the browser leads one of them all, unless relaunched
         subprocess.run(["kill", "-KILL", "--", *["-%d" % pid for pid in pids], *map(str, pids)],
@@ -228,7 +253,8 @@ def restarted(profile, site, proxy):
     goes on through the same relay, with a persona agent of its own, and the relay ends soon after
     it."""
     port_file = pathlib.Path(profile, "DevToolsActivePort")
-    persona = {"proxy-server": proxy, "start-page": "about:blank", "hardware-concurrency": 3}
+    persona = {"proxy-server": proxy, "start-page": "about:blank", "hardware-concurrency": 3,
+               "lang": "it-IT"}
     with display() as screen, browser(profile, persona, screen=screen) as devtools:
         relay, first, agent = relay_of(profile), min(browser_pids(profile)), agent_of(profile)
         outcomes = [fetched(devtools, site + "/before-restart")]
@@ -241,7 +267,8 @@ def restarted(profile, site, proxy):
         assert first not in browser_pids(profile), "not relaunched"
         relaunched.navigated(site + "/first")
         seen = relaunched.evaluate(loaded(relaunched, site + "/first"), FIRST)
-        assert agent_of(profile) != agent and seen == [[3, "en-US", False], [3, "en-US"]], seen
+        assert agent_of(profile) != agent and seen == [[3, "it-IT", False], *[[3, "it-IT"]] * 3,
+                                                       [[3, "it-IT"]] * 2], seen
         with contextlib.suppress(OSError, IndexError, ValueError):  # it may hang up first
             relaunched.call("Browser.close")
         wait_for(lambda: not browser_pids(profile), "the relaunched browser to exit", 10)
@@ -282,6 +309,24 @@ def handed_over(profile, site, proxy):
     assert Site.paths.count("/handed-over") == 1, Site.paths
 
 
+def withstands_hostile_page(site, persona, first):
+    """A hostile page neither stalls the agent nor ends it: a tab opened after it has all the
+    values; on a profile of its own, whose session no later launch restores."""
+    with tempfile.TemporaryDirectory(prefix="quillon-", ignore_cleanup_errors=True) as profile:
+        with browser(profile, persona) as devtools:
+            agent = agent_of(profile)
+            tab = devtools.call("Target.createTarget", {"url": site + "/hostile"})
+            hostile = lambda: len([p for p in Site.paths if p.startswith("/frame?")]) == 400
+            wait_for(hostile, "the hostile page's iframes", 120)
+            devtools.sock.settimeout(120)  # Chromium itself is slow to answer for a while
+            devtools.navigated(site + "/first?after")
+            after = devtools.evaluate(loaded(devtools, site + "/first?after"), FIRST)
+            alive = os.path.exists("/proc/%d" % agent), bool(browser_pids(profile))
+            assert (after, alive) == (first, (True, True)), (after, alive)
+            devtools.call("Target.closeTarget", tab)
+        wait_for(lambda: not os.path.exists("/proc/%d" % agent), "the agent to end", 2)
+
+
 def loaded(devtools, url):
     return wait_for(lambda: [p for p in devtools.pages()
                              if p["url"] == url and p["title"] == "quillon"], url)[0]
@@ -295,18 +340,22 @@ def main():
                     "addr add %s/24 dev quillon0" % HOST_ADDRESS, "link set quillon0 up"):
         subprocess.run(["ip"] + command.split(), check=True)
     server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Site)
-    threading.Thread(target=server.serve_forever, daemon=True).start()
+    others = [http.server.ThreadingHTTPServer((a, server.server_address[1]), Site)
+              for a in ("127.0.0.3", "127.0.0.4")]
+    for each in (server, *others):  # three sites, one port
+        threading.Thread(target=each.serve_forever, daemon=True).start()
     site = "http://127.0.0.1:%d" % server.server_address[1]
     socks = "127.0.0.1:" + os.environ["QUILLON_TEST_PROXY_PORT"]
     stated = {"proxy-server": "socks5h://" + socks + "/", "timezone-override": "Asia/Tokyo",
               "geo-lat": 48.85, "geo-lng": "2.35", "hardware-concurrency": 3,
               "lang": "fr-FR", "accept-language": "fr-FR,fr;q=0.9", "webrtc-no-leak": True}
     discovered = {"proxy-server": "socks5://" + socks, "auto-timezone": True, "auto-lang": True,
-                  "start-page": site + "/start",  # hygiene: tabs, cookies and local storage
+                  "start-page": site + "/first?start",  # hygiene: tabs, cookies and local storage
                   "hardware-concurrency": 5,
                   "granular-storage-reset": {"cookies": True, "local_storage": True}}
     tokyo_fr = ["Asia/Tokyo", "fr-FR", "1\u202f234,5"]
     tokyo = [tokyo_fr, ["fr-FR", "fr"], tokyo_fr, "seed=1", "kept"]
+    first = [[3, "fr-FR", False], *[[3, "fr-FR"]] * 3, [[3, "fr-FR"]] * 2]  # in every scope
     plain = {"proxy-server": "socks5://" + socks, "start-page": site + "/plain"}
     with tempfile.TemporaryDirectory(prefix="quillon-", ignore_cleanup_errors=True) as profile:
         with browser(profile, plain) as devtools:  # the user adds a language in the settings
@@ -326,12 +375,9 @@ def main():
             environ = pathlib.Path("/proc/%d/environ" % min(browser_pids(profile))).read_bytes()
             seen = devtools.evaluate(page, PAGE), re.findall(rb"LANGUAGE=[^\0]*", environ)
             seen += (devtools.evaluate(page, GEO),)  # the agent's coordinates, the site allowed
-            devtools.navigated(site + "/first")  # a tab that starts blank, and one on an address
-            devtools.call("Target.createTarget", {"url": site + "/first?opened"})
-            seen += tuple(devtools.evaluate(loaded(devtools, site + path), FIRST)
-                          for path in ("/first", "/first?opened"))
-            first = [[3, "fr-FR", False], [3, "fr-FR"]]
-            assert seen == (tokyo, [b"LANGUAGE=fr_FR:fr"], ["granted", [48.85, 2.35, 100]], first,
+            devtools.navigated(site + "/first")  # a tab that starts blank, then goes to a site
+            seen += (devtools.evaluate(loaded(devtools, site + "/first"), FIRST),)
+            assert seen == (tokyo, [b"LANGUAGE=fr_FR:fr"], ["granted", [48.85, 2.35, 100]],
                             first), seen
             sdp = devtools.evaluate(page, WEBRTC)
             assert HOST_ADDRESS not in sdp and " typ host" not in sdp, sdp
@@ -344,15 +390,16 @@ def main():
         # Not blocked for every site: the persona's coordinates are given to those allowed.
         assert allow_geolocation(profile, site, False) is None
         with browser(profile, discovered, "--restore-last-session") as devtools:
-            page = loaded(devtools, site + "/start")
+            page = loaded(devtools, site + "/first?start")  # the first tab, there before the agent
             time.sleep(1)  # a restored tab would have appeared by now
             state = ([p["url"] for p in devtools.pages()], devtools.evaluate(page, PAGE),
-                     devtools.evaluate(page, GEO)[0], devtools.evaluate(page, "navigator.webdriver"))
+                     devtools.evaluate(page, GEO)[0], devtools.evaluate(page, FIRST))
             devtools.navigated(site + "/first")
             state += (devtools.evaluate(loaded(devtools, site + "/first"), FIRST),)
             berlin = ["Europe/Berlin", "de-DE", "1.234,5"]
-            assert state == ([site + "/start"], [berlin, ["de-DE", "de", "en"], berlin, "", None],
-                             "prompt", False, [[5, "de-DE", False], [5, "de-DE"]]), state
+            berlin_first = [[5, "de-DE", False], *[[5, "de-DE"]] * 3, [[5, "de-DE"]] * 2]
+            assert state == ([site + "/first?start"], [berlin, ["de-DE", "de", "en"], berlin, "",
+                                                       None], "prompt", berlin_first, berlin_first), state
 
         with browser(profile, plain) as devtools:  # no persona's language is left, the user's is
             languages = devtools.evaluate(loaded(devtools, site + "/plain"), "navigator.languages")
@@ -378,6 +425,7 @@ def main():
             http_proxy.wait()
         assert Site.paths.count("/relayed") == 2, Site.paths
         assert [p for p in Site.paths if "restart" in p] == ["/before-restart", "/after-restart"]
+    withstands_hostile_page(site, stated, first)
     assert Site.peers == {"127.0.0.2"}, "site not loaded, or not only by proxy: %s" % Site.peers
     return 0
 

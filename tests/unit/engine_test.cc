@@ -226,7 +226,8 @@ TEST(DevtoolsSession, EachTargetGetsItsOverridesThenRuns) {
   const std::string frame =
       "Target.setAutoAttach Emulation.setGeolocationOverride "
       "Emulation.setHardwareConcurrencyOverride Emulation.setLocaleOverride ";
-  const std::string worker = "Target.setAutoAttach Emulation.setHardwareConcurrencyOverride ";
+  const std::string worker =
+      "Target.setAutoAttach Emulation.setHardwareConcurrencyOverride Emulation.setLocaleOverride ";
   const std::string run = "Runtime.runIfWaitingForDebugger ";
   // clang-format off
   const std::tuple<const char*, std::string, bool> cases[] = {  // target info, commands, held

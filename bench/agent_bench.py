@@ -1,0 +1,379 @@
+#!/usr/bin/python3
+"""The persona agent's cost, measured on Debian's Chromium, headless, on loopback only:
+1. the start through the launcher to the first page's load event, with the agent (a persona with
+   hardware-concurrency) and without (the same persona without it), runs alternating on one
+   warmed-up profile;
+2. how long the agent holds a new target: the bench starts Chromium with the launcher's switches
+   and the built agent on pipes of its own, copies the bytes both ways and times, per session,
+   Chromium's Target.attachedToTarget to the agent's Runtime.runIfWaitingForDebugger, for dedicated
+   workers, cross-site iframes and tabs;
+3. the agent's memory at idle and with 500 targets alive;
+4. a console-timing probe in the page, with the agent and without.
+Usage: agent_bench.py LAUNCHER AGENT [RUNS] [ENGINE]"""
+
+import contextlib, fcntl, http.server, json, math, os, pathlib, statistics, sys, tempfile
+import threading, time, urllib.parse
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests",
+                                "browser"))
+from chromium_persona_test import DevTools, browser_pids  # noqa: E402
+
+FLAGS = ["--headless=new", "--no-sandbox", "--disable-gpu", "--no-first-run",
+         "--disable-background-networking", "--disable-component-update", "--disable-sync",
+         "--password-store=basic"]
+CORES = 6  # the persona's processor count; the machine's differs, so the pages show the agent
+PAUSED = (("worker", "dedicated workers"), ("iframe", "cross-site iframes"), ("page", "tabs"))
+QUIET = [(os.POSIX_SPAWN_OPEN, fd, "/dev/null", os.O_WRONLY, 0) for fd in (1, 2)]
+
+# The start page reports its load event, then times 20 console.log calls of a large array.
+START = """<title>start</title><script>addEventListener('load', async () => {
+  await fetch('/loaded?run=%(run)s&cores=' + navigator.hardwareConcurrency);
+  const big = Array.from({length: 20000}, (_, i) => i), begin = performance.now();
+  for (let i = 0; i < 20; i++) console.log(big);
+  fetch('/probe?run=%(run)s&ms=' + (performance.now() - begin)); })</script>"""
+# Workers and cross-site frames, each answering with its processor count; the page reports once
+# all have answered, with how many showed another count than the persona's.
+MANY = """<title>many</title><script>window.kept = []; let answers = 0, wrong = 0;
+const answered = cores => { wrong += cores != %(cores)d;
+  if (++answers == %(workers)d + %(frames)d) fetch('/ready?tag=%(tag)s&wrong=' + wrong); };
+addEventListener('message', e => answered(e.data));
+for (let i = 0; i < %(workers)d; i++) {
+  const worker = new Worker('/worker.js'); worker.onmessage = e => answered(e.data);
+  kept.push(worker); }
+for (let i = 0; i < %(frames)d; i++) {
+  const frame = document.createElement('iframe'); frame.src = '%(frame)s?' + i;
+  document.documentElement.appendChild(frame); }</script>"""
+WORKER = b"postMessage(navigator.hardwareConcurrency)"
+FRAME = b"<script>parent.postMessage(navigator.hardwareConcurrency, '*')</script>"
+TAB = """<title>tab</title><script>addEventListener('load', () =>
+  fetch('/ready?tag=%(tag)s&wrong=' + (navigator.hardwareConcurrency != %(cores)d)))</script>"""
+
+
+class Reports:
+    """What the pages reported, by path and tag, with the time it arrived."""
+    lock, seen = threading.Condition(), {}
+
+    @classmethod
+    def add(cls, key, query):
+        with cls.lock:
+            cls.seen[key] = (time.perf_counter(), query)
+            cls.lock.notify_all()
+
+    @classmethod
+    def wait(cls, key, seconds):
+        with cls.lock:
+            if not cls.lock.wait_for(lambda: key in cls.seen, seconds):
+                raise RuntimeError("no report %s within %d s" % (key, seconds))
+            return cls.seen.pop(key)
+
+
+class Site(http.server.BaseHTTPRequestHandler):
+    frame_url = ""
+
+    def do_GET(self):
+        path, _, text = self.path.partition("?")
+        query = dict(urllib.parse.parse_qsl(text))
+        if path in ("/loaded", "/probe", "/ready"):
+            Reports.add((path, query.get("run", query.get("tag"))), query)
+        body = {"/start": lambda: START % query, "/worker.js": lambda: WORKER,
+                "/frame": lambda: FRAME, "/tab": lambda: TAB % dict(query, cores=CORES),
+                "/many": lambda: MANY % dict(cores=CORES, workers=int(query["workers"]),
+                                             frames=int(query["frames"]), tag=query["tag"],
+                                             frame=self.frame_url)}.get(path, lambda: b"")()
+        self.send_response(200)
+        self.send_header("Content-Type", "text/javascript" if path.endswith(".js") else "text/html")
+        self.send_header("Cache-Control", "no-store")
+        self.end_headers()
+        self.wfile.write(body if isinstance(body, bytes) else body.encode())
+
+    def log_message(self, *args):
+        pass
+
+
+def serve(address):
+    server = http.server.ThreadingHTTPServer((address, 0), Site)
+    server.daemon_threads = True
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    return "http://%s:%d" % (address, server.server_address[1])
+
+
+def quartiles(values):
+    q1, q2, q3 = statistics.quantiles(values, n=4, method="inclusive")
+    return q1, q2, q3
+
+
+def nearest_rank(values, fraction):
+    ordered = sorted(values)
+    return ordered[max(0, math.ceil(fraction * len(ordered)) - 1)]
+
+
+def gone(profile, seconds=10):
+    for _ in range(seconds * 20):
+        if not browser_pids(profile):
+            return
+        time.sleep(0.05)
+    raise RuntimeError("the browser on %s did not exit" % profile)
+
+
+def start_to_load(launcher, profile, persona, env, run):
+    """Seconds from the launcher's start to the start page's load report, the console probe's
+    milliseconds and the processor count the page saw."""
+    pathlib.Path(profile, "command-line.json").write_text(json.dumps(persona))
+    port_file = pathlib.Path(profile, "DevToolsActivePort")
+    port_file.unlink(missing_ok=True)
+    command = [launcher, "--user-data-dir=" + profile, "--remote-debugging-port=0"] + FLAGS
+    begin = time.perf_counter()
+    pid = os.posix_spawn(launcher, command, env, file_actions=QUIET, setsid=True)
+    try:
+        loaded, query = Reports.wait(("/loaded", run), 60)
+        probe = Reports.wait(("/probe", run), 30)[1]
+    finally:
+        os.waitpid(pid, 0)
+        for _ in range(200):  # at most about 10 s
+            if port_file.exists() and len(port_file.read_text().split()) == 2:
+                port, path = port_file.read_text().split()
+                with contextlib.suppress(OSError, IndexError, ValueError):  # it may hang up first
+                    DevTools(int(port), path).call("Browser.close")
+                break
+            time.sleep(0.05)
+        gone(profile)
+    return loaded - begin, float(probe["ms"]), int(query["cores"])
+
+
+def moved_high(fd):
+    """fd moved above 4, so that placing the pipes at 3 and 4 overwrites neither."""
+    high = fcntl.fcntl(fd, fcntl.F_DUPFD_CLOEXEC, 10)
+    os.close(fd)
+    return high
+
+
+def write_all(fd, data):
+    view = memoryview(data)
+    while view:
+        view = view[os.write(fd, view):]
+
+
+class Tap:
+    """Chromium on one pair of pipes, the agent on another, and the bytes copied between them:
+    the time of each target's attach and of its release, by session. Commands of the bench's own
+    go to Chromium with ids from 10**9, and their answers stay here."""
+
+    def __init__(self, engine, args, env, agent):
+        chromium_in, self.to_chromium = map(moved_high, os.pipe())
+        self.from_chromium, chromium_out = map(moved_high, os.pipe())
+        agent_in, self.to_agent = map(moved_high, os.pipe())
+        self.from_agent, agent_out = map(moved_high, os.pipe())
+        self.attached, self.released, self.answers = {}, {}, {}
+        self.phase, self.next_id, self.lock = None, 10**9, threading.Condition()
+        self.agent = os.posix_spawn(agent, ["quillon-launcher-agent", "--hardware-concurrency=%d"
+                                            % CORES], {}, setsid=True, file_actions=QUIET + [
+            (os.POSIX_SPAWN_DUP2, agent_out, 3), (os.POSIX_SPAWN_DUP2, agent_in, 4)])
+        self.chromium = os.posix_spawn(engine, [engine] + args, env, setsid=True,
+                                       file_actions=QUIET + [(os.POSIX_SPAWN_DUP2, chromium_in, 3),
+                                                             (os.POSIX_SPAWN_DUP2, chromium_out, 4)])
+        for fd in (chromium_in, chromium_out, agent_in, agent_out):
+            os.close(fd)
+        for copy in (self.chromium_to_agent, self.agent_to_chromium):
+            threading.Thread(target=copy, daemon=True).start()
+
+    def messages(self, fd):
+        """Each read's messages and its time, until the writer closes its end."""
+        pending = b""
+        for _ in range(10**8):
+            data = os.read(fd, 1 << 16)
+            if not data:
+                return
+            *whole, pending = (pending + data).split(b"\0")
+            yield time.perf_counter(), whole
+
+    def chromium_to_agent(self):
+        for now, messages in self.messages(self.from_chromium):
+            passed = []
+            for message in messages:
+                if message.startswith(b'{"id":10000000') and \
+                        (answer := json.loads(message))["id"] >= 10**9:
+                    with self.lock:
+                        self.answers[answer["id"]] = answer
+                        self.lock.notify_all()
+                    continue
+                passed.append(message + b"\0")
+                if b'"Target.attachedToTarget"' in message:
+                    params = json.loads(message)["params"]
+                    if params["waitingForDebugger"] and self.phase:
+                        self.attached[params["sessionId"]] = (now, params["targetInfo"]["type"],
+                                                              self.phase)
+            write_all(self.to_agent, b"".join(passed))
+
+    def agent_to_chromium(self):
+        for now, messages in self.messages(self.from_agent):
+            for message in messages:
+                if b'"Runtime.runIfWaitingForDebugger"' in message:
+                    self.released.setdefault(json.loads(message)["sessionId"], now)
+            with self.lock:
+                write_all(self.to_chromium, b"".join(m + b"\0" for m in messages))
+
+    def call(self, method, params=None, seconds=30):
+        with self.lock:
+            self.next_id += 1
+            key = self.next_id
+            write_all(self.to_chromium, json.dumps(
+                {"id": key, "method": method, "params": params or {}}).encode() + b"\0")
+            if not self.lock.wait_for(lambda: key in self.answers, seconds):
+                raise RuntimeError("no answer to " + method)
+            answer = self.answers.pop(key)
+        if "error" in answer:
+            raise RuntimeError("%s: %s" % (method, answer["error"]))
+        return answer["result"]
+
+    def pauses(self, phase):
+        """Milliseconds each paused target of phase waited, by type; and how many the agent
+        never released."""
+        held, unreleased = {}, 0
+        for session, (attached, kind, when) in list(self.attached.items()):
+            if when != phase:
+                continue
+            if session not in self.released:
+                unreleased += 1
+                continue
+            held.setdefault(kind, []).append((self.released[session] - attached) * 1e3)
+        return held, unreleased
+
+    def memory(self):
+        """The agent's resident and peak resident set, in KiB."""
+        status = pathlib.Path("/proc/%d/status" % self.agent).read_text().splitlines()
+        return tuple(next(int(line.split()[1]) for line in status if line.startswith(name))
+                     for name in ("VmRSS:", "VmHWM:"))
+
+    def close(self):
+        with contextlib.suppress(RuntimeError, OSError):
+            self.call("Browser.close", seconds=10)
+        for pid in (self.chromium, self.agent):
+            for _ in range(200):  # at most about 10 s
+                if os.waitpid(pid, os.WNOHANG)[0] == pid:
+                    break
+                time.sleep(0.05)
+            else:
+                with contextlib.suppress(OSError):
+                    os.killpg(pid, 9)
+                os.waitpid(pid, 0)
+
+
+def launcher_switches(launcher, work, persona_dir, env):
+    """The engine's arguments and environment as the launcher gives them, from a stand-in engine
+    that records them and exits (the agent it started then ends too)."""
+    recorder = pathlib.Path(work, "record-engine")
+    recorder.write_text("#!/bin/sh\nprintf '%%s\\0' \"$@\" >%s/args\nenv -0 >%s/env\n"
+                        % (work, work))
+    recorder.chmod(0o755)
+    pathlib.Path(persona_dir, "command-line.json").write_text(json.dumps(
+        {"hardware-concurrency": CORES, "start-page": "about:blank"}))
+    pid = os.posix_spawn(launcher, [launcher, "--user-data-dir=" + persona_dir] + FLAGS,
+                         dict(env, QUILLON_ENGINE_BIN=str(recorder)), file_actions=QUIET)
+    assert os.waitpid(pid, 0)[1] == 0, "the launcher failed"
+    for _ in range(200):
+        if pathlib.Path(work, "env").exists() and pathlib.Path(work, "env").stat().st_size:
+            break
+        time.sleep(0.05)
+    args = pathlib.Path(work, "args").read_bytes().decode().split("\0")[:-1]
+    env = dict(e.split("=", 1) for e in pathlib.Path(work, "env").read_bytes().decode().split(
+        "\0") if "=" in e)
+    assert "--remote-debugging-pipe" in args, "the launcher started no agent: %s" % args
+    return args, env
+
+
+def open_many(tap, site, tag, workers, frames, seconds):
+    """A tab with the page of workers and frames, once all have answered; its target id."""
+    target = tap.call("Target.createTarget", {"url": "%s/many?tag=%s&workers=%d&frames=%d"
+                                              % (site, tag, workers, frames)})["targetId"]
+    wrong = Reports.wait(("/ready", tag), seconds)[1]["wrong"]
+    assert wrong == "0", "%s targets of %s showed the machine's processor count" % (wrong, tag)
+    return target
+
+
+def tapped(launcher, agent, engine, work, site):
+    """Parts 2 and 3, on one browser behind the tap: the pauses and the agent's memory."""
+    profile = os.path.join(work, "tapped")
+    os.makedirs(profile)
+    env = dict(os.environ, QUILLON_ENGINE_KIND="chromium")
+    args, engine_env = launcher_switches(launcher, work, profile, env)
+    tap = Tap(engine, args, engine_env, agent)
+    try:
+        time.sleep(2)  # the first tab attached and released, the browser settled
+        figures = {"idle": tap.memory()}
+        for kind in ("workers", "frames"):
+            target = open_many(tap, site, "memory-" + kind, 500 if kind == "workers" else 0,
+                               500 if kind == "frames" else 0, 180)
+            figures[kind] = tap.memory()
+            tap.call("Target.closeTarget", {"targetId": target})
+            time.sleep(1)
+        tap.phase = "pause"
+        targets = [open_many(tap, site, "pause", 50, 50, 120)]
+        for i in range(20):
+            targets.append(tap.call("Target.createTarget", {
+                "url": "%s/tab?tag=tab%d" % (site, i)})["targetId"])
+            Reports.wait(("/ready", "tab%d" % i), 30)
+        time.sleep(0.5)
+        figures["pauses"] = tap.pauses("pause")
+    finally:
+        tap.close()
+    return figures
+
+
+def main():
+    launcher, agent = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
+    runs = int(sys.argv[3]) if len(sys.argv) > 3 else 15
+    engine = sys.argv[4] if len(sys.argv) > 4 else "/usr/lib/chromium/chromium"
+    if not os.access(engine, os.X_OK):
+        print("needs Chromium at %s (apt-get install chromium)" % engine)
+        return 77
+    site = serve("127.0.0.1")
+    Site.frame_url = serve("127.0.0.3") + "/frame"  # another site: an iframe of its own
+    load_before = os.getloadavg()
+    with tempfile.TemporaryDirectory(prefix="quillon-agent-bench-") as work:
+        profile = os.path.join(work, "profile")
+        os.makedirs(profile)
+        env = dict(os.environ, QUILLON_ENGINE_BIN=engine, QUILLON_ENGINE_KIND="chromium")
+        without = {"timezone-override": "Asia/Tokyo"}
+        personas = {"agent": dict(without, **{"hardware-concurrency": CORES}), "none": without}
+        times = {"agent": [], "none": []}
+        probes = {"agent": [], "none": []}
+        for run in range(-1, runs * 2):  # the first warms the profile up; the order alternates
+            name = ("agent", "none")[(run + run // 2) % 2]
+            persona = dict(personas[name], **{"start-page": "%s/start?run=%d" % (site, run)})
+            seconds, probe, cores = start_to_load(launcher, profile, persona, env, str(run))
+            assert (cores == CORES) == (name == "agent"), "%s: the page saw %d" % (name, cores)
+            if run >= 0:
+                times[name].append(seconds * 1e3)
+                probes[name].append(probe)
+        figures = tapped(launcher, agent, engine, work, site)
+    load_after = os.getloadavg()
+
+    print("engine %s, %d runs each, headless; load average %.1f at the start, %.1f at the end"
+          % (engine, runs, load_before[0], load_after[0]))
+    print("%-44s %10s %10s %10s" % ("start to the first page's load (ms)", "q1", "median", "q3"))
+    for name, label in (("none", "without the agent"), ("agent", "with the agent")):
+        print("  %-42s %10.1f %10.1f %10.1f" % ((label,) + quartiles(times[name])))
+    print("%-44s %10s %10s %10s" % ("console probe, 20 x console.log (ms)", "q1", "median", "q3"))
+    for name, label in (("none", "without the agent"), ("agent", "with the agent")):
+        print("  %-42s %10.2f %10.2f %10.2f" % ((label,) + quartiles(probes[name])))
+    held, unreleased = figures["pauses"]
+    print("%-44s %10s %10s %10s" % ("a new target's pause (ms)", "median", "p90", "max"))
+    others = [(kind, kind) for kind in held if kind not in dict(PAUSED)]
+    for kind, label in list(PAUSED) + others:
+        values = held.get(kind, [])
+        if values:
+            print("  %-42s %10.2f %10.2f %10.2f" % ("%s (%d)" % (label, len(values)),
+                  statistics.median(values), nearest_rank(values, 0.9), max(values)))
+        else:
+            print("  %-42s %10s" % (label, "none seen"))
+    if unreleased:
+        print("  paused targets the agent never released: %d" % unreleased)
+    print("%-44s %10s %10s" % ("the agent's memory (MiB)", "VmRSS", "VmHWM"))
+    for key, label in (("idle", "idle"), ("workers", "500 dedicated workers alive"),
+                       ("frames", "500 cross-site iframes alive")):
+        print("  %-42s %10.2f %10.2f" % (label, figures[key][0] / 1024, figures[key][1] / 1024))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

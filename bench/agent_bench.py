@@ -8,7 +8,9 @@
    Chromium's Target.attachedToTarget to the agent's Runtime.runIfWaitingForDebugger, for dedicated
    workers, cross-site iframes and tabs;
 3. the agent's memory at idle and with 500 targets alive;
-4. a console-timing probe in the page, with the agent and without.
+4. a console-timing probe in the page, with the agent and without, and with a DevTools client
+   that enabled Runtime, which the probe is meant to see.
+The pages are served by a child process, so that its threads do not hold up the copying.
 Usage: agent_bench.py LAUNCHER AGENT [RUNS] [ENGINE]"""
 
 import contextlib, fcntl, http.server, json, math, os, pathlib, statistics, sys, tempfile
@@ -50,14 +52,18 @@ TAB = """<title>tab</title><script>addEventListener('load', () =>
 
 
 class Reports:
-    """What the pages reported, by path and tag, with the time it arrived."""
+    """What the pages reported, by path and tag, with the time it arrived (perf_counter, the
+    monotonic clock, which the serving child shares)."""
     lock, seen = threading.Condition(), {}
 
     @classmethod
-    def add(cls, key, query):
-        with cls.lock:
-            cls.seen[key] = (time.perf_counter(), query)
-            cls.lock.notify_all()
+    def read(cls, fd):
+        with os.fdopen(fd, "rb") as lines:
+            for line in lines:
+                when, path, tag, query = json.loads(line)
+                with cls.lock:
+                    cls.seen[(path, tag)] = (when, query)
+                    cls.lock.notify_all()
 
     @classmethod
     def wait(cls, key, seconds):
@@ -68,13 +74,14 @@ class Reports:
 
 
 class Site(http.server.BaseHTTPRequestHandler):
-    frame_url = ""
+    frame_url, reports = "", -1
 
     def do_GET(self):
         path, _, text = self.path.partition("?")
         query = dict(urllib.parse.parse_qsl(text))
         if path in ("/loaded", "/probe", "/ready"):
-            Reports.add((path, query.get("run", query.get("tag"))), query)
+            report = [time.perf_counter(), path, query.get("run", query.get("tag")), query]
+            os.write(self.reports, json.dumps(report).encode() + b"\n")  # one write, atomic
         body = {"/start": lambda: START % query, "/worker.js": lambda: WORKER,
                 "/frame": lambda: FRAME, "/tab": lambda: TAB % dict(query, cores=CORES),
                 "/many": lambda: MANY % dict(cores=CORES, workers=int(query["workers"]),
@@ -83,18 +90,38 @@ class Site(http.server.BaseHTTPRequestHandler):
         self.send_response(200)
         self.send_header("Content-Type", "text/javascript" if path.endswith(".js") else "text/html")
         self.send_header("Cache-Control", "no-store")
+        if path == "/start":  # isolated, for performance.now() in steps of 5 us, not 100 us
+            self.send_header("Cross-Origin-Opener-Policy", "same-origin")
+            self.send_header("Cross-Origin-Embedder-Policy", "require-corp")
         self.end_headers()
-        self.wfile.write(body if isinstance(body, bytes) else body.encode())
+        with contextlib.suppress(OSError):  # a browser closed meanwhile
+            self.wfile.write(body if isinstance(body, bytes) else body.encode())
 
     def log_message(self, *args):
         pass
 
 
-def serve(address):
-    server = http.server.ThreadingHTTPServer((address, 0), Site)
-    server.daemon_threads = True
-    threading.Thread(target=server.serve_forever, daemon=True).start()
-    return "http://%s:%d" % (address, server.server_address[1])
+def serve():
+    """The site on 127.0.0.1 and the frames' site on 127.0.0.3 (another site, so each frame is
+    a target of its own), served by a child process: its pid and the first site's address."""
+    servers = [http.server.ThreadingHTTPServer((address, 0), Site)
+               for address in ("127.0.0.1", "127.0.0.3")]
+    site, frames = ("http://%s:%d" % server.server_address for server in servers)
+    Site.frame_url = frames + "/frame"
+    read_end, Site.reports = os.pipe()
+    pid = os.fork()
+    if pid == 0:
+        os.close(read_end)
+        for server in servers:
+            server.daemon_threads = True
+            threading.Thread(target=server.serve_forever, daemon=True).start()
+        time.sleep(3600)  # until the bench ends it
+        os._exit(0)
+    os.close(Site.reports)
+    for server in servers:
+        server.server_close()
+    threading.Thread(target=Reports.read, args=(read_end,), daemon=True).start()
+    return pid, site
 
 
 def quartiles(values):
@@ -212,12 +239,14 @@ class Tap:
             with self.lock:
                 write_all(self.to_chromium, b"".join(m + b"\0" for m in messages))
 
-    def call(self, method, params=None, seconds=30):
+    def call(self, method, params=None, seconds=30, session=None):
         with self.lock:
             self.next_id += 1
             key = self.next_id
-            write_all(self.to_chromium, json.dumps(
-                {"id": key, "method": method, "params": params or {}}).encode() + b"\0")
+            message = {"id": key, "method": method, "params": params or {}}
+            if session:
+                message["sessionId"] = session
+            write_all(self.to_chromium, json.dumps(message).encode() + b"\0")
             if not self.lock.wait_for(lambda: key in self.answers, seconds):
                 raise RuntimeError("no answer to " + method)
             answer = self.answers.pop(key)
@@ -290,8 +319,20 @@ def open_many(tap, site, tag, workers, frames, seconds):
     return target
 
 
+def probe_with_runtime(tap, site):
+    """The console probe in a tab whose page a DevTools client watches with Runtime enabled."""
+    target = tap.call("Target.createTarget", {"url": "about:blank"})["targetId"]
+    session = tap.call("Target.attachToTarget", {"targetId": target, "flatten": True})["sessionId"]
+    tap.call("Runtime.enable", session=session)
+    tap.call("Page.navigate", {"url": site + "/start?run=runtime"}, session=session)
+    probe = float(Reports.wait(("/probe", "runtime"), 30)[1]["ms"])
+    tap.call("Target.closeTarget", {"targetId": target})
+    return probe
+
+
 def tapped(launcher, agent, engine, work, site):
-    """Parts 2 and 3, on one browser behind the tap: the pauses and the agent's memory."""
+    """The pauses, the agent's memory and the probe with Runtime, on one browser behind the
+    tap."""
     profile = os.path.join(work, "tapped")
     os.makedirs(profile)
     env = dict(os.environ, QUILLON_ENGINE_KIND="chromium")
@@ -300,12 +341,6 @@ def tapped(launcher, agent, engine, work, site):
     try:
         time.sleep(2)  # the first tab attached and released, the browser settled
         figures = {"idle": tap.memory()}
-        for kind in ("workers", "frames"):
-            target = open_many(tap, site, "memory-" + kind, 500 if kind == "workers" else 0,
-                               500 if kind == "frames" else 0, 180)
-            figures[kind] = tap.memory()
-            tap.call("Target.closeTarget", {"targetId": target})
-            time.sleep(1)
         tap.phase = "pause"
         targets = [open_many(tap, site, "pause", 50, 50, 120)]
         for i in range(20):
@@ -313,10 +348,29 @@ def tapped(launcher, agent, engine, work, site):
                 "url": "%s/tab?tag=tab%d" % (site, i)})["targetId"])
             Reports.wait(("/ready", "tab%d" % i), 30)
         time.sleep(0.5)
+        tap.phase = None
         figures["pauses"] = tap.pauses("pause")
+        for target in targets:
+            tap.call("Target.closeTarget", {"targetId": target})
+        for kind in ("workers", "frames"):
+            target = open_many(tap, site, "memory-" + kind, 500 if kind == "workers" else 0,
+                               500 if kind == "frames" else 0, 180)
+            figures[kind] = tap.memory()
+            tap.call("Target.closeTarget", {"targetId": target})
+            time.sleep(1)
+        figures["runtime"] = [probe_with_runtime(tap, site) for _ in range(3)]
     finally:
         tap.close()
     return figures
+
+
+@contextlib.contextmanager
+def ended(pid):
+    try:
+        yield
+    finally:
+        os.kill(pid, 9)
+        os.waitpid(pid, 0)
 
 
 def main():
@@ -326,10 +380,9 @@ def main():
     if not os.access(engine, os.X_OK):
         print("needs Chromium at %s (apt-get install chromium)" % engine)
         return 77
-    site = serve("127.0.0.1")
-    Site.frame_url = serve("127.0.0.3") + "/frame"  # another site: an iframe of its own
+    server, site = serve()
     load_before = os.getloadavg()
-    with tempfile.TemporaryDirectory(prefix="quillon-agent-bench-") as work:
+    with tempfile.TemporaryDirectory(prefix="quillon-agent-bench-") as work, ended(server):
         profile = os.path.join(work, "profile")
         os.makedirs(profile)
         env = dict(os.environ, QUILLON_ENGINE_BIN=engine, QUILLON_ENGINE_KIND="chromium")
@@ -356,6 +409,8 @@ def main():
     print("%-44s %10s %10s %10s" % ("console probe, 20 x console.log (ms)", "q1", "median", "q3"))
     for name, label in (("none", "without the agent"), ("agent", "with the agent")):
         print("  %-42s %10.2f %10.2f %10.2f" % ((label,) + quartiles(probes[name])))
+    print("  %-42s %10s %10.2f %10s" % ("a client with Runtime enabled (3 runs)", "",
+                                         statistics.median(figures["runtime"]), ""))
     held, unreleased = figures["pauses"]
     print("%-44s %10s %10s %10s" % ("a new target's pause (ms)", "median", "p90", "max"))
     others = [(kind, kind) for kind in held if kind not in dict(PAUSED)]
@@ -368,6 +423,8 @@ def main():
             print("  %-42s %10s" % (label, "none seen"))
     if unreleased:
         print("  paused targets the agent never released: %d" % unreleased)
+    if overdue := sum(value >= 1000 for values in held.values() for value in values):
+        print("  held for the agent's 1 s limit or longer: %d" % overdue)
     print("%-44s %10s %10s" % ("the agent's memory (MiB)", "VmRSS", "VmHWM"))
     for key, label in (("idle", "idle"), ("workers", "500 dedicated workers alive"),
                        ("frames", "500 cross-site iframes alive")):

@@ -109,13 +109,16 @@ def serve():
     site, frames = ("http://%s:%d" % server.server_address for server in servers)
     Site.frame_url = frames + "/frame"
     read_end, Site.reports = os.pipe()
-    pid = os.fork()
+    parent, pid = os.getpid(), os.fork()
     if pid == 0:
         os.close(read_end)
         for server in servers:
             server.daemon_threads = True
             threading.Thread(target=server.serve_forever, daemon=True).start()
-        time.sleep(3600)  # until the bench ends it
+        for _ in range(3600):  # until the bench ends it, or an hour
+            if os.getppid() != parent:
+                break
+            time.sleep(1)
         os._exit(0)
     os.close(Site.reports)
     for server in servers:

@@ -196,12 +196,16 @@ class Tap:
         self.from_agent, agent_out = map(moved_high, os.pipe())
         self.attached, self.released, self.answers, self.unanswered = {}, {}, {}, {}
         self.phase, self.next_id, self.lock = None, 10**9, threading.Condition()
-        self.agent = os.posix_spawn(agent, ["quillon-launcher-agent", "--hardware-concurrency=%d"
-                                            % CORES], {}, setsid=True, file_actions=QUIET + [
-            (os.POSIX_SPAWN_DUP2, agent_out, 3), (os.POSIX_SPAWN_DUP2, agent_in, 4)])
+        # The agent writes commands on its descriptor 3 and reads messages on its 4; Chromium
+        # reads the commands on its 3 and writes the messages on its 4.
+        agent_fds = [(os.POSIX_SPAWN_DUP2, agent_out, 3), (os.POSIX_SPAWN_DUP2, agent_in, 4)]
+        self.agent = os.posix_spawn(agent, ["quillon-launcher-agent",
+                                            "--hardware-concurrency=%d" % CORES], {},
+                                    setsid=True, file_actions=QUIET + agent_fds)
+        chromium_fds = [(os.POSIX_SPAWN_DUP2, chromium_in, 3),
+                        (os.POSIX_SPAWN_DUP2, chromium_out, 4)]
         self.chromium = os.posix_spawn(engine, [engine] + args, env, setsid=True,
-                                       file_actions=QUIET + [(os.POSIX_SPAWN_DUP2, chromium_in, 3),
-                                                             (os.POSIX_SPAWN_DUP2, chromium_out, 4)])
+                                       file_actions=QUIET + chromium_fds)
         for fd in (chromium_in, chromium_out, agent_in, agent_out):
             os.close(fd)
         for copy in (self.chromium_to_agent, self.agent_to_chromium):

@@ -64,8 +64,8 @@ AgentStart startAgent(const std::string& path, const AgentValues& values) {
   AgentStart start{movedHigh(commands[0]), movedHigh(messages[1])};
   int commandWrite = movedHigh(commands[1]);
   int messageRead = movedHigh(messages[0]);
-  bool moved = start.engineCommandRead >= 0 && start.engineMessageWrite >= 0 &&
-               commandWrite >= 0 && messageRead >= 0;
+  bool moved = start.engineCommandRead >= 0 && start.engineMessageWrite >= 0 && commandWrite >= 0 &&
+               messageRead >= 0;
   int code = moved ? spawnAgent(path, values, commandWrite, messageRead) : EMFILE;
   for (int fd : {commandWrite, messageRead})
     if (fd >= 0) close(fd);

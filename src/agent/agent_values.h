@@ -38,8 +38,7 @@ std::optional<AgentValues> agentValuesFromArguments(const std::vector<std::strin
 // agent, that program is the agent's, and these switches tell it which engine
 // to run and with which values: "--quillon-agent-engine=PATH", and each of
 // agentArguments with "--quillon-agent-" in place of "--".
-std::vector<std::string> relaunchSwitches(const AgentValues& values,
-                                          const std::string& enginePath);
+std::vector<std::string> relaunchSwitches(const AgentValues& values, const std::string& enginePath);
 
 struct AgentRelaunch {
   std::string enginePath;

@@ -61,8 +61,7 @@ std::vector<std::string> answered(DevtoolsSession& session, const Json& message)
   long id = answeredId(message);
   auto held = std::find_if(session.held.begin(), session.held.end(),
                            [&](const HeldTarget& t) { return t.sessionId == sessionId; });
-  if (held == session.held.end() || held->unanswered.erase(id) == 0 ||
-      !held->unanswered.empty())
+  if (held == session.held.end() || held->unanswered.erase(id) == 0 || !held->unanswered.empty())
     return {};
   session.held.erase(held);
   return {release(session, sessionId)};

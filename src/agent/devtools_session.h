@@ -47,10 +47,10 @@ std::vector<std::string> browserCommands(DevtoolsSession& session);
 
 // A target as its attach describes it.
 struct AttachedTarget {
-  std::string type;  // "page", "iframe", "worker", "shared_worker", "service_worker", ...
-  std::string url;   // "" before its first document
-  bool opener = false;           // opened by another page
-  bool reachesOpener = false;    // and shares its renderer
+  std::string type;            // "page", "iframe", "worker", "shared_worker", "service_worker", ...
+  std::string url;             // "" before its first document
+  bool opener = false;         // opened by another page
+  bool reachesOpener = false;  // and shares its renderer
 };
 
 // Whether the target is held until its renderer answers (see above).

@@ -290,11 +290,11 @@ TEST(DevtoolsSession, EachTargetGetsItsOverridesThenRuns) {
 TEST(DevtoolsSession, RelaunchCarriesTheEngineAndTheValues) {
   AgentValues values = *agentValuesFromArguments({"--hardware-concurrency=4", "--locale=de-DE"});
   Args switches = relaunchSwitches(values, "/usr/lib/chromium/chromium");
-  EXPECT_EQ(switches, (Args{"--quillon-agent-engine=/usr/lib/chromium/chromium",
-                            "--quillon-agent-hardware-concurrency=4",
-                            "--quillon-agent-locale=de-DE"}));
-  Args relaunched = {"--no-first-run", switches[2], "--remote-debugging-pipe", switches[1],
-                     switches[0], "--restart"};
+  EXPECT_EQ(switches,
+            (Args{"--quillon-agent-engine=/usr/lib/chromium/chromium",
+                  "--quillon-agent-hardware-concurrency=4", "--quillon-agent-locale=de-DE"}));
+  Args relaunched = {"--no-first-run", switches[2], "--remote-debugging-pipe",
+                     switches[1],      switches[0], "--restart"};
   std::optional<AgentRelaunch> relaunch = relaunchFromArguments(relaunched);
   ASSERT_TRUE(relaunch);
   EXPECT_EQ(relaunch->enginePath, "/usr/lib/chromium/chromium");

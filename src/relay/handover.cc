@@ -3,14 +3,13 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
+#include "platform/detached_helper.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/process_info.h"
@@ -18,14 +17,6 @@
 namespace quillon {
 
 namespace {
-
-// Above the relay's own numbers, so that placing one never overwrites the other.
-int movedHigh(int fd) {
-  if (fd < 0) return fd;
-  int high = fcntl(fd, F_DUPFD_CLOEXEC, 10);
-  close(fd);
-  return high;
-}
 
 int loopbackListener(int& port) {
   int fd = movedHigh(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
@@ -74,29 +65,8 @@ RelayStart startRelay(const std::string& relayPath, const RelaySettings& setting
   int relayEnd = movedHigh(pair[1]);
   relay.channel = pair[0];
 
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  for (int fd = 0; fd <= 2; ++fd)
-    posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, listener, kRelayListenerFd);
-  posix_spawn_file_actions_adddup2(&actions, relayEnd, kRelayChannelFd);
-  posix_spawn_file_actions_addclosefrom_np(&actions, kRelayChannelFd + 1);
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  sigset_t signals;
-  sigfillset(&signals);
-  posix_spawnattr_setsigdefault(&attributes, &signals);
-  sigemptyset(&signals);
-  posix_spawnattr_setsigmask(&attributes, &signals);
-  posix_spawnattr_setflags(&attributes,
-                           POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-  std::string name = kRelayName;
-  char* argv[] = {name.data(), nullptr};
-  char* envp[] = {nullptr};
-  pid_t pid = 0;
-  int code = posix_spawn(&pid, relayPath.c_str(), &actions, &attributes, argv, envp);
-  posix_spawnattr_destroy(&attributes);
-  posix_spawn_file_actions_destroy(&actions);
+  static_assert(kRelayListenerFd == 3 && kRelayChannelFd == 4);
+  int code = spawnDetachedHelper(relayPath, kRelayName, {}, {listener, relayEnd});
   close(listener);
   close(relayEnd);
   if (code != 0) {

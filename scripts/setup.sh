@@ -18,7 +18,8 @@ browser_packages=(chromium chromium-l10n)
 # one already: a Node from elsewhere brings its own and conflicts with it); from npm, Node 24
 # (Debian 12's is 18, too old for the clients) and the clients, pinned, into the build tree.
 automation_packages=(chromium-driver)
-automation_clients=(node@24.9.0 playwright-core@1.65.2 puppeteer-core@25.16.0 selenium-webdriver@4.49.0)
+automation_clients=(node@24.9.0 playwright-core@1.65.2 puppeteer-core@25.16.0 selenium-webdriver@4.49.0
+                    @fingerprintjs/botd@2.0.0)
 test_packages=(libgtest-dev curl microsocks tinyproxy openssl python3 iproute2 util-linux mount procps
                clang libclang-rt-14-dev dpkg-dev file xvfb xauth)
 

@@ -8,6 +8,7 @@ import contextlib, http.server, json, os, pathlib, socket, subprocess, sys, temp
 import re, time
 
 ENGINE = "/usr/lib/chromium/chromium"  # not the wrapper script: its shell drops duplicate variables
+BOTD = pathlib.Path(os.environ.get("QUILLON_BOTD", "/nonexistent"))  # FingerprintJS's bot detector
 HOST_ADDRESS = "198.51.100.7"  # on an interface of its own, for WebRTC to leak
 FLAGS = """--headless=new --no-sandbox --remote-debugging-port=0 --disable-gpu --no-first-run
   --disable-sync --disable-background-networking --disable-component-update --password-store=basic
@@ -78,11 +79,12 @@ class Site(http.server.BaseHTTPRequestHandler):
         self.paths.append(self.path)
         self.send_response(200)
         path = self.path.split("?")[0]
-        if path == "/first.js":
+        if path in ("/first.js", "/botd.js"):
             self.send_header("Content-Type", "text/javascript")
         self.end_headers()
         self.wfile.write({"/first": FIRST_SCRIPT, "/first.js": FIRST_WORKER, "/frame": FIRST_FRAME,
-                          "/hostile": HOSTILE}.get(path, b"<title>quillon</title>"))
+                          "/hostile": HOSTILE, "/botd.js": BOTD.read_bytes()}.get(
+                              path, b"<title>quillon</title>"))
 
 
 class DevTools:  # the DevTools protocol on the browser's WebSocket, which sends one frame a message
@@ -258,6 +260,11 @@ def restarted(profile, site, proxy):
     with display() as screen, browser(profile, persona, screen=screen) as devtools:
         relay, first, agent = relay_of(profile), min(browser_pids(profile)), agent_of(profile)
         outcomes = [fetched(devtools, site + "/before-restart")]
+        # A third party's bot detector, in a headful browser (it takes headless for a bot).
+        devtools.navigated(site + "/bot")
+        verdict = devtools.evaluate(loaded(devtools, site + "/bot"), "import('/botd.js').then(m => "
+                                    "m.load()).then(d => JSON.stringify(d.detect()))")
+        assert verdict == '{"bot":false}', verdict
         port_file.unlink()
         devtools.call("Target.createTarget", {"url": "chrome://restart"})
         port = wait_for(lambda: port_file.exists() and port_file.read_text().split(), "a relaunch")
@@ -335,6 +342,9 @@ def loaded(devtools, url):
 def main():
     if not os.access(ENGINE, os.X_OK):
         print("chromium is not installed (apt-get install chromium); skipped")
+        return 77
+    if not BOTD.is_file():
+        print("no BotD at QUILLON_BOTD (scripts/setup.sh test installs it from npm); skipped")
         return 77
     for command in ("link add quillon0 type veth peer name quillon1", "link set quillon1 up",
                     "addr add %s/24 dev quillon0" % HOST_ADDRESS, "link set quillon0 up"):

@@ -87,7 +87,8 @@ bool BrowserWatch::adopt(long pid, int handle) {
   // ended, is its process's and not a later one's with the same id.
   if (handle < 0 && timing_.processDescriptors) handle = openProcessHandle(pid);
   std::optional<uint64_t> start = processStartTime(pid);
-  bool fits = start && (pid == pid_ || carriesProxySwitch(pid, user_, proxySwitch_));
+  bool engine = pid == pid_;
+  bool fits = start && (engine || carriesProxySwitch(pid, user_, proxySwitch_));
   if (handle >= 0 && (!fits || ended(handle))) fits = false;
   if (!fits) {
     if (handle >= 0) close(handle);
@@ -96,9 +97,12 @@ bool BrowserWatch::adopt(long pid, int handle) {
   pid_ = pid;
   startTime_ = *start;
   handle_ = handle;
+  mustCarry_ = !engine;
   epoll_event event{EPOLLIN, {.fd = handle}};
-  if (handle < 0 || epoll_ctl(ready_, EPOLL_CTL_ADD, handle, &event) != 0)
-    arm(timing_.pollMs);  // no descriptor: polled
+  // Polled without a descriptor, and an adopted process is checked again:
+  // it may exec another program, or take another user or network namespace.
+  if (handle < 0 || epoll_ctl(ready_, EPOLL_CTL_ADD, handle, &event) != 0 || mustCarry_)
+    arm(timing_.pollMs);
   lookingSince_ = -1;
   return true;
 }
@@ -135,8 +139,9 @@ bool BrowserWatch::update() {
   if (over_) return false;
   if (pid_ != 0) {
     bool gone = handle_ >= 0 ? ended(handle_) : processStartTime(pid_) != startTime_;
+    if (!gone && mustCarry_) gone = !carriesProxySwitch(pid_, user_, proxySwitch_);
     if (!gone) {
-      if (handle_ < 0) arm(timing_.pollMs);
+      if (handle_ < 0 || mustCarry_) arm(timing_.pollMs);
       return true;
     }
     forget();

@@ -3,7 +3,8 @@
 // ends (Chromium relaunching itself after chrome://restart, a wrapper that
 // forks the browser and exits, a crash) it looks for a live process of this
 // user whose command line carries the relay's exact proxy switch, adopts it
-// and goes on, and only after a grace period without one does it end. The
+// and goes on (as long as it carries the switch), and only after a grace
+// period without one does it end. The
 // listening socket stays open all the while, so no one else can take the
 // port while a browser may still send to it.
 #pragma once
@@ -59,6 +60,7 @@ class BrowserWatch {
   int timer_ = -1;
   int handle_ = -1;
   long pid_ = 0;
+  bool mustCarry_ = false;  // adopted: it must go on carrying the switch
   uint64_t startTime_ = 0;
   int64_t lookingSince_ = -1;
   bool over_ = false;

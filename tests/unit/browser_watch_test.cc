@@ -16,17 +16,17 @@
 namespace quillon {
 namespace {
 
-// A process whose command line is "sh -c read sh ARGS...", blocked reading a pipe.
+// A process whose command line is "sh -c SCRIPT sh ARGS...", blocked reading a pipe.
 struct Holder {
   pid_t pid = -1;
   int input = -1;
-  explicit Holder(std::vector<std::string> args) {
+  explicit Holder(std::vector<std::string> args, const char* script = "read x") {
     int pipe[2];
     EXPECT_EQ(pipe2(pipe, O_CLOEXEC), 0);
     pid = fork();
     if (pid == 0) {
       dup2(pipe[0], 0);
-      std::vector<std::string> all = {"/bin/sh", "-c", "read x", "sh"};
+      std::vector<std::string> all = {"/bin/sh", "-c", script, "sh"};
       all.insert(all.end(), args.begin(), args.end());
       std::vector<char*> argv;
       for (std::string& a : all) argv.push_back(a.data());
@@ -89,6 +89,22 @@ TEST(BrowserWatch, ServesWhileAProcessOfThisUserCarriesItsSwitch) {
     int64_t since = nowMs();
     EXPECT_FALSE(serves(watch, 2000));
     EXPECT_GE(nowMs() - since, 300);
+  }
+}
+
+// A process that stops carrying the switch after it was adopted (it execs another program, or
+// is still on its way to another user or network namespace when adopted) is let go.
+TEST(BrowserWatch, LetsGoOfAProcessThatNoLongerCarriesItsSwitch) {
+  std::string proxySwitch = relayProxySwitch(std::to_string(20000 + getpid() % 40000));
+  for (bool descriptors : {true, false}) {
+    SCOPED_TRACE(descriptors ? "process descriptors" : "polled");
+    Holder changing({proxySwitch}, "read x; exec sleep 60");
+    BrowserWatch watch(proxySwitch, {200, 20, 20, descriptors});
+    watch.start({});
+    EXPECT_TRUE(serves(watch, 100));
+    EXPECT_EQ(watch.watched(), changing.pid);
+    EXPECT_EQ(write(changing.input, "\n", 1), 1);
+    EXPECT_FALSE(serves(watch, 2000));
   }
 }
 

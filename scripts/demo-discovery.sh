@@ -8,6 +8,7 @@
 # Needs root, or unprivileged user namespaces.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/demo_engine.sh
 
 if [[ ${QUILLON_IN_TEST_NETNS:-} != 1 ]]; then
   exec /bin/sh tests/discovery/with_test_network.sh geo.quillon.test ip.quillon.test \
@@ -42,17 +43,11 @@ QUILLON_ENGINE_KIND=$kind QUILLON_ENGINE_BIN=$engine build/quillon-launcher \
   "--user-data-dir=$profile" "${extra[@]}" 2>"$profile.engine.txt" || status=$?
 echo "Launcher exit status: $status"
 ((status == 0)) || { cat "$profile.engine.txt"; exit "$status"; }
-if [[ $engine == "$chromium" ]]; then
-  python3 scripts/demo_page.py "$profile" "$profile.show.json" ||
-    echo "(the page could not be read: see above)"
-  sleep 1
-else
-  for _ in $(seq 50); do
-    [[ -f $QUILLON_DEMO_OUT ]] && break
-    sleep 0.1
-  done
-  grep -E -- '--(webrtc|force-webrtc|timezone|lang|accept-language|geo)' "$QUILLON_DEMO_OUT" |
+# The stand-in's switches that carry what the proxy gave.
+from_the_proxy() {
+  grep -E -- '--(webrtc|force-webrtc|timezone|lang|accept-language|geo)' |
     sed 's/^ */  from the proxy, for the product'"'"'s engine: /' || true
-fi
+}
+show_engine from_the_proxy
 echo "Result report:"
 cat "$profile/.quillon-launcher-result.json"

@@ -8,6 +8,7 @@
 # command line. Removes the profile it made.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/demo_engine.sh
 
 profile=$(mktemp -d "${TMPDIR:-/tmp}/quillon-demo-XXXXXX")
 trap 'pkill -KILL -f -- "--user-data-dir=$profile" 2>/dev/null || true; rm -rf "$profile" "$profile".engine.* "$profile".show.json' EXIT
@@ -50,18 +51,7 @@ for item in "${seeded[@]}"; do
   if [[ -e $profile/$item ]]; then echo "  kept:    $item"; else echo "  deleted: $item"; fi
 done
 
-if [[ $engine == "$chromium" ]]; then
-  # The launcher started the browser itself; demo_page.py waits (at most 5 s) for it.
-  python3 scripts/demo_page.py "$profile" "$profile.show.json" ||
-    echo "(the page could not be read: see above)"
-  sleep 1
-else
-  for _ in $(seq 50); do
-    [[ -f $QUILLON_DEMO_OUT ]] && break
-    sleep 0.1
-  done
-  cat "$QUILLON_DEMO_OUT"
-fi
+show_engine cat
 echo "Result report ($profile/.quillon-launcher-result.json):"
 cat "$profile/.quillon-launcher-result.json"
 echo

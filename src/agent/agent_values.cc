@@ -1,10 +1,8 @@
 #include "agent/agent_values.h"
 
 #include <charconv>
+#include <cmath>
 #include <string_view>
-
-#include "platform/files.h"
-#include "platform/paths.h"
 
 namespace quillon {
 
@@ -17,15 +15,24 @@ std::string numberText(double value) {
   return std::string(buffer, end);
 }
 
-template <typename Number>
-std::optional<Number> parsedNumber(std::string_view text) {
-  Number value{};
+}  // namespace
+
+std::optional<double> coordinateOf(std::string_view text) {
+  double value = 0;
   auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  if (text.empty() || error != std::errc() || end != text.data() + text.size() ||
+      !std::isfinite(value))
+    return std::nullopt;
   return value;
 }
 
-}  // namespace
+std::optional<int> processorCountOf(std::string_view text) {
+  int value = 0;
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size() || value <= 0)
+    return std::nullopt;
+  return value;
+}
 
 bool agentCarriesAny(const AgentValues& values) {
   return (values.latitude && values.longitude) || values.hardwareConcurrency ||
@@ -51,12 +58,12 @@ std::optional<AgentValues> agentValuesFromArguments(const std::vector<std::strin
     if (equals == std::string_view::npos) return std::nullopt;
     std::string_view name = arg.substr(0, equals);
     std::string_view text = arg.substr(equals + 1);
-    if (name == "--latitude" && parsedNumber<double>(text))
-      values.latitude = parsedNumber<double>(text);
-    else if (name == "--longitude" && parsedNumber<double>(text))
-      values.longitude = parsedNumber<double>(text);
-    else if (name == "--hardware-concurrency" && parsedNumber<int>(text) > 0)
-      values.hardwareConcurrency = parsedNumber<int>(text);
+    if (name == "--latitude" && coordinateOf(text))
+      values.latitude = coordinateOf(text);
+    else if (name == "--longitude" && coordinateOf(text))
+      values.longitude = coordinateOf(text);
+    else if (name == "--hardware-concurrency" && processorCountOf(text))
+      values.hardwareConcurrency = processorCountOf(text);
     else if (name == "--locale" && !text.empty())
       values.locale = text;
     else
@@ -95,14 +102,6 @@ std::optional<AgentRelaunch> relaunchFromArguments(const std::vector<std::string
   if (!values) return std::nullopt;
   relaunch.values = *values;
   return relaunch;
-}
-
-std::optional<std::string> findAgent(const std::string& launcherDir) {
-  for (const std::string& dir : {joinPath(launcherDir, "../libexec/quillon"), launcherDir}) {
-    std::string path = joinPath(dir, kAgentName);
-    if (isExecutableFile(path)) return path;
-  }
-  return std::nullopt;
 }
 
 }  // namespace quillon

@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quillon {
@@ -22,6 +23,11 @@ struct AgentValues {
   std::optional<int> hardwareConcurrency;
   std::string locale;  // a language tag, "" for none
 };
+
+// A number's text as the agent takes it: the whole text a finite decimal
+// number, an integer above zero for the processor count; none otherwise.
+std::optional<double> coordinateOf(std::string_view text);
+std::optional<int> processorCountOf(std::string_view text);
 
 // Whether there is anything for the agent to carry.
 bool agentCarriesAny(const AgentValues& values);
@@ -48,9 +54,5 @@ struct AgentRelaunch {
 // What a relaunch's command line asks for; none when it names no engine or
 // a value is not understood. The engine's other switches are passed over.
 std::optional<AgentRelaunch> relaunchFromArguments(const std::vector<std::string>& args);
-
-// The agent in <launcherDir>/../libexec/quillon/ (installed) or beside the
-// launcher (build tree); none when neither is an executable file.
-std::optional<std::string> findAgent(const std::string& launcherDir);
 
 }  // namespace quillon

@@ -1,8 +1,6 @@
 #include "engine/chromium_persona.h"
 
 #include <cctype>
-#include <charconv>
-#include <cmath>
 
 #include "config/proxy_url.h"
 #include "relay/relay_settings.h"
@@ -35,23 +33,6 @@ std::string_view firstTag(std::string_view list) {
 }
 
 }  // namespace
-
-std::optional<double> coordinateOf(std::string_view text) {
-  double value = 0;
-  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (text.empty() || error != std::errc() || end != text.data() + text.size() ||
-      !std::isfinite(value))
-    return std::nullopt;
-  return value;
-}
-
-std::optional<int> processorCountOf(std::string_view text) {
-  int value = 0;
-  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (text.empty() || error != std::errc() || end != text.data() + text.size() || value <= 0)
-    return std::nullopt;
-  return value;
-}
 
 EngineKind engineKindFromName(const std::optional<std::string>& name) {
   if (!name || name->empty() || *name == "quillon") return EngineKind::quillon;

@@ -40,11 +40,6 @@ struct ChromiumPersona {
 // adds nothing.
 ChromiumPersona chromiumPersona(const OverlayKeys& overlay, const ResolvedPersona& resolved);
 
-// A number's text as the agent takes it: the whole text a decimal number, an
-// integer for the processor count, above zero; none otherwise.
-std::optional<double> coordinateOf(std::string_view text);
-std::optional<int> processorCountOf(std::string_view text);
-
 // Why a stock Chromium must not be started on this persona, or none: a proxy
 // login that the launcher's relay cannot carry for it (Chromium itself does no
 // SOCKS authentication and asks for an HTTP login in a dialog), such as one

@@ -6,6 +6,7 @@
 
 #include "agent/agent_start.h"
 #include "launcher/fatal.h"
+#include "platform/detached_helper.h"
 
 namespace quillon {
 
@@ -24,7 +25,7 @@ std::vector<std::string> agentSwitches(const LaunchInputs& in, const AgentValues
 std::optional<EnginePipe> startEngineAgent(const LaunchInputs& in, const AgentValues& values,
                                            SwitchList& extra) {
   if (!launchUsesAgent(in, values)) return std::nullopt;
-  std::optional<std::string> agent = findAgent(in.launcherDir);
+  std::optional<std::string> agent = findHelper(in.launcherDir, kAgentName);
   if (!agent)
     fatalLaunchError(std::string("The persona agent is missing (") + kAgentName +
                      " beside the launcher or in ../libexec/quillon); engine not started");

@@ -2,6 +2,7 @@
 
 #include "launcher/fatal.h"
 #include "launcher/running_browser.h"
+#include "platform/detached_helper.h"
 
 namespace quillon {
 
@@ -30,7 +31,7 @@ std::optional<RelayStart> startEngineRelay(const LaunchInputs& in, SwitchList& e
     pointProxyAtRelay(extra, std::to_string(running.relayPort));
     return std::nullopt;
   }
-  std::optional<std::string> relay = findRelay(in.launcherDir);
+  std::optional<std::string> relay = findHelper(in.launcherDir, kRelayName);
   if (!relay)
     fatalLaunchError(std::string("The relay that logs in to the proxy is missing (") + kRelayName +
                      " beside the launcher or in ../libexec/quillon); engine not started");

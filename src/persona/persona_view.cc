@@ -9,6 +9,7 @@
 #include "launcher/engine_relay.h"
 #include "launcher/launch_decision.h"
 #include "persona/render.h"
+#include "platform/detached_helper.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 
@@ -185,7 +186,8 @@ PersonaView viewPersona(const std::string& programPath,
   view.commandLine = engineArguments(in.engineBinary, in.passThroughArgs, extra);
   // The browser names the agent as its own program (see agentSwitches).
   if (view.agent)
-    if (std::optional<std::string> path = findAgent(in.launcherDir)) view.commandLine[0] = *path;
+    if (std::optional<std::string> path = findHelper(in.launcherDir, kAgentName))
+      view.commandLine[0] = *path;
   if (in.engineKind == EngineKind::chromium) {
     // Stock Chromium reads none of the product's own switches; the persona
     // agent carries the coordinates (also those the proxy will give) and a

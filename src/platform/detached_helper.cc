@@ -5,6 +5,9 @@
 #include <spawn.h>
 #include <unistd.h>
 
+#include "platform/files.h"
+#include "platform/paths.h"
+
 namespace quillon {
 
 int movedHigh(int fd) {
@@ -12,6 +15,14 @@ int movedHigh(int fd) {
   int high = fcntl(fd, F_DUPFD_CLOEXEC, 10);
   close(fd);
   return high;
+}
+
+std::optional<std::string> findHelper(const std::string& launcherDir, const char* name) {
+  for (const std::string& dir : {joinPath(launcherDir, "../libexec/quillon"), launcherDir}) {
+    std::string path = joinPath(dir, name);
+    if (isExecutableFile(path)) return path;
+  }
+  return std::nullopt;
 }
 
 int spawnDetachedHelper(const std::string& path, const std::string& name,

@@ -4,6 +4,7 @@
 // empty mask. It is not waited for; init reaps it.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,10 @@ namespace quillon {
 // that placing descriptors at 3, 4, ... never overwrites it; -1 (and fd
 // closed) when there is none, fd itself when it is negative.
 int movedHigh(int fd);
+
+// The helper program name in <launcherDir>/../libexec/quillon (installed) or
+// beside the launcher (build tree); none when neither is an executable file.
+std::optional<std::string> findHelper(const std::string& launcherDir, const char* name);
 
 // Spawns path with argv[0] = name and args after it, placing fds[i] at 3 + i
 // and closing everything above; returns 0 or the error number.

@@ -45,14 +45,6 @@ std::string relayProxySwitch(std::string_view port) {
   return "--proxy-server=socks5://127.0.0.1:" + std::string(port);
 }
 
-std::optional<std::string> findRelay(const std::string& launcherDir) {
-  for (const std::string& dir : {joinPath(launcherDir, "../libexec/quillon"), launcherDir}) {
-    std::string path = joinPath(dir, kRelayName);
-    if (isExecutableFile(path)) return path;
-  }
-  return std::nullopt;
-}
-
 RelayStart startRelay(const std::string& relayPath, const RelaySettings& settings) {
   RelayStart relay;
   int listener = loopbackListener(relay.port);

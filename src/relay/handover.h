@@ -20,10 +20,6 @@ inline constexpr const char* kRelayName = "quillon-launcher-relay";
 inline constexpr int kRelayListenerFd = 3;
 inline constexpr int kRelayChannelFd = 4;
 
-// The relay in <launcherDir>/../libexec/quillon/ (installed) or beside the
-// launcher (build tree); none when neither is an executable file.
-std::optional<std::string> findRelay(const std::string& launcherDir);
-
 // "--proxy-server=socks5://127.0.0.1:PORT": the engine's switch that points
 // it at the relay, as the launcher gives it and the relay looks for it.
 std::string relayProxySwitch(std::string_view port);

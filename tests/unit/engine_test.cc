@@ -188,7 +188,8 @@ TEST(ChromiumPersona, AgentCarriesCoordinatesProcessorsAndLocale) {
     EXPECT_FALSE(launchUsesAgent(in, p.agent)) << persona;
   }
   for (Args refused : {Args{"--latitude=1"}, Args{"--hardware-concurrency=0"}, Args{"--locale="},
-                       Args{"--longitude=1", "--latitude=y"}, Args{"--x=1"}, Args{"-"}})
+                       Args{"--longitude=1", "--latitude=y"}, Args{"--x=1"}, Args{"-"},
+                       Args{"--latitude=nan", "--longitude=1"}})
     EXPECT_EQ(agentValuesFromArguments(refused), std::nullopt) << refused[0];
 }
 

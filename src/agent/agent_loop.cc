@@ -59,6 +59,7 @@ void runAgentLoop(int commandFd, int messageFd, const AgentValues& values) {
       if (!sendCommands(commandFd, answerMessage(session, text))) return;
     }
     pending.erase(0, start);
+    if (!sendCommands(commandFd, retakeLocale(session))) return;
   }
 }
 

@@ -24,6 +24,12 @@ std::string release(DevtoolsSession& session, std::string_view sessionId) {
   return command(session, sessionId, "Runtime.runIfWaitingForDebugger");
 }
 
+std::string localeCommand(DevtoolsSession& session, const std::string& sessionId) {
+  session.localeAsked[session.nextId] = {sessionId, session.localeLosses};
+  return command(session, sessionId, "Emulation.setLocaleOverride",
+                 {{"locale", session.values.locale}});
+}
+
 bool isFrame(std::string_view type) {
   return type == "page" || type == "iframe";
 }
@@ -55,10 +61,27 @@ AttachedTarget attachedTarget(const Json& info) {
   return target;
 }
 
+// Chromium's answer to a command on a session that has ended: a target's
+// sessions may end with their parent's without an event of their own.
+constexpr long kNoSuchSession = -32001;
+
+// A session whose locale command succeeded holds its process's locale; one
+// that no longer exists is forgotten.
+void noteLocaleAnswer(DevtoolsSession& session, long id, const Json& message) {
+  auto asked = session.localeAsked.find(id);
+  if (asked == session.localeAsked.end()) return;
+  std::string sessionId = asked->second.sessionId;
+  session.localeAsked.erase(asked);
+  const Json& error = memberAt(message, "error");
+  if (error.is_null()) session.localeHolders.insert(sessionId);
+  if (memberAt(error, "code") == Json(kNoSuchSession)) std::erase(session.attached, sessionId);
+}
+
 // The held target's release once its last answer is in; nothing otherwise.
 std::vector<std::string> answered(DevtoolsSession& session, const Json& message) {
   std::string sessionId = textAt(message, "sessionId");
   long id = answeredId(message);
+  noteLocaleAnswer(session, id, message);
   auto held = std::find_if(session.held.begin(), session.held.end(),
                            [&](const HeldTarget& t) { return t.sessionId == sessionId; });
   if (held == session.held.end() || held->unanswered.erase(id) == 0 || !held->unanswered.empty())
@@ -69,6 +92,10 @@ std::vector<std::string> answered(DevtoolsSession& session, const Json& message)
 
 void forget(DevtoolsSession& session, const std::string& sessionId) {
   std::erase_if(session.held, [&](const HeldTarget& t) { return t.sessionId == sessionId; });
+  std::erase_if(session.localeAsked,
+                [&](const auto& asked) { return asked.second.sessionId == sessionId; });
+  std::erase(session.attached, sessionId);
+  if (session.localeHolders.erase(sessionId) != 0) ++session.localeLosses;
 }
 
 }  // namespace
@@ -98,9 +125,10 @@ std::vector<std::string> targetCommands(DevtoolsSession& session, std::string_vi
   // The locale is held per renderer process: a worker beside its page answers
   // that another override is in effect, and has the page's; a worker in a
   // process of its own (a service worker, often) takes it here.
-  if (!values.locale.empty())
-    commands.push_back(
-        command(session, sessionId, "Emulation.setLocaleOverride", {{"locale", values.locale}}));
+  if (!values.locale.empty()) {
+    session.attached.emplace_back(sessionId);
+    commands.push_back(localeCommand(session, std::string(sessionId)));
+  }
   if (!holdsTarget(target)) {
     commands.push_back(release(session, sessionId));
     return commands;
@@ -118,7 +146,7 @@ std::vector<std::string> answerMessage(DevtoolsSession& session, std::string_vie
   // everything else is passed over unparsed.
   bool attach = message.find("\"Target.attachedToTarget\"") != std::string_view::npos;
   bool detach = message.find("\"Target.detachedFromTarget\"") != std::string_view::npos;
-  if (!attach && !detach && session.held.empty()) return {};
+  if (!attach && !detach && session.held.empty() && session.localeAsked.empty()) return {};
   Json parsed = Json::parse(message, nullptr, false);
   std::string method = textAt(parsed, "method");
   const Json& params = memberAt(parsed, "params");
@@ -128,6 +156,19 @@ std::vector<std::string> answerMessage(DevtoolsSession& session, std::string_vie
   if (method == "Target.detachedFromTarget") forget(session, sessionId);
   if (method.empty() && answeredId(parsed) != 0) return answered(session, parsed);
   return {};
+}
+
+std::vector<std::string> retakeLocale(DevtoolsSession& session) {
+  if (session.localeRetaken == session.localeLosses) return {};
+  session.localeRetaken = session.localeLosses;
+  std::set<std::string> asking;  // since the last loss
+  for (const auto& [id, asked] : session.localeAsked)
+    if (asked.losses == session.localeLosses) asking.insert(asked.sessionId);
+  std::vector<std::string> commands;
+  for (const std::string& sessionId : session.attached)
+    if (!session.localeHolders.contains(sessionId) && !asking.contains(sessionId))
+      commands.push_back(localeCommand(session, sessionId));
+  return commands;
 }
 
 std::vector<std::string> releaseOverdue(DevtoolsSession& session, AgentClock::time_point now) {

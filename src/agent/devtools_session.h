@@ -12,9 +12,16 @@
 // runs, and a popup in a renderer of its own has none to answer until it
 // runs, and takes the overrides with its first one. No target is held longer
 // than kHoldLimit.
+//
+// The locale is the renderer process's, held by the one session that set it
+// first; the others are told that another override is in effect. When that
+// session ends (its tab closed, its iframe or worker gone), Chromium puts the
+// whole process back to the machine's locale, so the agent asks every other
+// session again and one of those still in that process takes it over.
 #pragma once
 
 #include <chrono>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -36,10 +43,23 @@ struct HeldTarget {
   AgentClock::time_point since;
 };
 
+// A locale command on its way, and how many holders had ended when it was
+// sent: one sent before the last of them may have found that holder still
+// there.
+struct LocaleAsk {
+  std::string sessionId;
+  long losses = 0;
+};
+
 struct DevtoolsSession {
   AgentValues values;
   long nextId = 1;
   std::vector<HeldTarget> held;
+  std::vector<std::string> attached;      // sessions given the locale, oldest first
+  std::set<std::string> localeHolders;    // those that set it for their process
+  std::map<long, LocaleAsk> localeAsked;  // unanswered locale commands, by id
+  long localeLosses = 0;                  // holders ended so far
+  long localeRetaken = 0;                 // localeLosses at the last retake
 };
 
 // The commands that start the agent's work on the browser's own session.
@@ -68,6 +88,12 @@ std::vector<std::string> targetCommands(DevtoolsSession& session, std::string_vi
 // message.
 std::vector<std::string> answerMessage(DevtoolsSession& session, std::string_view message,
                                        AgentClock::time_point now = AgentClock::now());
+
+// The locale again, oldest session first, for every session that does not
+// hold it and has not been asked since, once a holder has ended; nothing
+// otherwise. Called after each batch of messages, so that many sessions
+// ending together ask once.
+std::vector<std::string> retakeLocale(DevtoolsSession& session);
 
 // The releases of the targets held kHoldLimit or longer at now.
 std::vector<std::string> releaseOverdue(DevtoolsSession& session, AgentClock::time_point now);

@@ -386,9 +386,19 @@ def main():
             seen = devtools.evaluate(page, PAGE), re.findall(rb"LANGUAGE=[^\0]*", environ)
             seen += (devtools.evaluate(page, GEO),)  # the agent's coordinates, the site allowed
             devtools.navigated(site + "/first")  # a tab that starts blank, then goes to a site
-            seen += (devtools.evaluate(loaded(devtools, site + "/first"), FIRST),)
+            seen += (devtools.evaluate(opened := loaded(devtools, site + "/first"), FIRST),)
+            devtools.navigated(site + "/first?again")  # its iframe in the same renderer as the first's
+            seen += (devtools.evaluate(loaded(devtools, site + "/first?again"), FIRST),)
             assert seen == (tokyo, [b"LANGUAGE=fr_FR:fr"], ["granted", [48.85, 2.35, 100]],
-                            first), seen
+                            first, first), seen
+            # The first tab's iframe set that renderer's locale; closing the tab takes the locale
+            # from the whole renderer until another target's session there sets it again.
+            devtools.call("Target.closeTarget", {"targetId": opened["targetId"]})
+            frames = lambda: [t for t in devtools.call("Target.getTargets")["targetInfos"]
+                              if t["type"] == "iframe"]
+            frame = wait_for(lambda: len(frames()) == 1 and frames()[0], "the first tab's iframe to go")
+            locale = "Intl.DateTimeFormat().resolvedOptions().locale"
+            wait_for(lambda: devtools.evaluate(frame, locale) == "fr-FR", "the locale to be retaken", 5)
             sdp = devtools.evaluate(page, WEBRTC)
             assert HOST_ADDRESS not in sdp and " typ host" not in sdp, sdp
         wait_for(lambda: not os.path.exists("/proc/%d" % agent), "the agent to end", 2)

@@ -6,6 +6,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <map>
+
 #include <gtest/gtest.h>
 
 #include "agent/devtools_session.h"
@@ -284,6 +286,66 @@ TEST(DevtoolsSession, EachTargetGetsItsOverridesThenRuns) {
         R"({"method":"Target.detachedFromTarget","params":{"sessionId":"S"}})",
         R"("Target.attachedToTarget")", ""})
     EXPECT_TRUE(answerMessage(session, message).empty()) << message;
+}
+
+// The locale belongs to the renderer process and to the session that set it first: when that one
+// ends, every session that does not hold it is asked again, oldest first (a page before its
+// iframes and workers), including one whose answer may predate the loss; an ended one is not.
+TEST(DevtoolsSession, ALocaleLostWithItsHolderIsAskedAgain) {
+  DevtoolsSession session;
+  session.values = *agentValuesFromArguments({"--locale=de-DE"});
+  std::map<std::string, long> asked;  // each session's latest locale command
+  auto note = [&](const std::vector<std::string>& commands) {
+    std::string sessions;
+    for (const std::string& command : commands) {
+      Json message = *parseJson(command);
+      if (message["method"] != "Emulation.setLocaleOverride") continue;
+      EXPECT_EQ(message["params"].dump(), R"({"locale":"de-DE"})");
+      asked[message["sessionId"]] = message["id"];
+      sessions += message["sessionId"].get<std::string>() + " ";
+    }
+    return sessions;
+  };
+  auto answer = [&](const std::string& sessionId, const char* outcome) {
+    answerMessage(session, R"({"id":)" + std::to_string(asked[sessionId]) + "," + outcome +
+                               R"(,"sessionId":")" + sessionId + R"("})");
+  };
+  auto detach = [&](const std::string& sessionId) {
+    answerMessage(session, R"({"method":"Target.detachedFromTarget","params":{"sessionId":")" +
+                               sessionId + R"("}})");
+  };
+  const char* ok = R"("result":{})";
+  const char* taken =
+      R"("error":{"code":-32000,"message":"Another locale override is already in effect"})";
+  const char* ended = R"("error":{"code":-32001,"message":"Session with given id not found."})";
+  auto attach = [&](const char* target) {  // "session type"
+    note(answerMessage(session, std::string(R"({"method":"Target.attachedToTarget","params":{)") +
+                                    R"("sessionId":")" + target[0] + R"(","targetInfo":{"type":")" +
+                                    (target + 2) + R"(","url":""},"waitingForDebugger":true}})"));
+  };
+  for (const char* target : {"P page", "F iframe", "W worker", "E worker", "I iframe"})
+    attach(target);
+  answer("P", ok);
+  answer("F", taken);
+  answer("E", ended);
+  answer("I", taken);  // W's answer is still on its way
+  EXPECT_EQ(note(retakeLocale(session)), "");
+  detach("F");
+  EXPECT_EQ(note(retakeLocale(session)), "");
+  detach("P");
+  EXPECT_EQ(note(retakeLocale(session)), "W I ");
+  EXPECT_EQ(note(retakeLocale(session)), "");
+  answer("W", ok);
+  detach("W");
+  attach("J worker");  // asked once W's end was known
+  EXPECT_EQ(note(retakeLocale(session)), "I ");
+  answer("I", ok);
+  answer("J", taken);
+  detach("I");
+  EXPECT_EQ(note(retakeLocale(session)), "J ");
+  detach("J");
+  EXPECT_EQ(note(retakeLocale(session)), "");
+  EXPECT_TRUE(session.attached.empty() && session.localeAsked.empty());
 }
 
 // A relaunch runs the agent's program with the engine's switches: they name the engine and carry

@@ -199,7 +199,7 @@ class Tap:
         # The agent writes commands on its descriptor 3 and reads messages on its 4; Chromium
         # reads the commands on its 3 and writes the messages on its 4.
         agent_fds = [(os.POSIX_SPAWN_DUP2, agent_out, 3), (os.POSIX_SPAWN_DUP2, agent_in, 4)]
-        self.agent = os.posix_spawn(agent, ["quillon-launcher-agent",
+        self.agent = os.posix_spawn(agent, ["quillon-launcher-agent", "--locale=de-DE",
                                             "--hardware-concurrency=%d" % CORES], {},
                                     setsid=True, file_actions=QUIET + agent_fds)
         chromium_fds = [(os.POSIX_SPAWN_DUP2, chromium_in, 3),

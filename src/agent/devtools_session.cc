@@ -24,6 +24,18 @@ std::string release(DevtoolsSession& session, std::string_view sessionId) {
   return command(session, sessionId, "Runtime.runIfWaitingForDebugger");
 }
 
+std::string continueRequest(DevtoolsSession& session, const std::string& requestId) {
+  return command(session, "", "Fetch.continueRequest", {{"requestId", requestId}});
+}
+
+// A held target's release and its requests going on.
+std::vector<std::string> releaseHeld(DevtoolsSession& session, const HeldTarget& held) {
+  std::vector<std::string> commands = {release(session, held.sessionId)};
+  for (const std::string& requestId : held.requests)
+    commands.push_back(continueRequest(session, requestId));
+  return commands;
+}
+
 std::string localeCommand(DevtoolsSession& session, const std::string& sessionId) {
   session.localeAsked[session.nextId] = {sessionId, session.localeLosses};
   return command(session, sessionId, "Emulation.setLocaleOverride",
@@ -55,9 +67,12 @@ long answeredId(const Json& message) {
 }
 
 AttachedTarget attachedTarget(const Json& info) {
-  AttachedTarget target{textAt(info, "type"), textAt(info, "url")};
+  AttachedTarget target;
+  target.type = textAt(info, "type");
+  target.url = textAt(info, "url");
   target.opener = !textAt(info, "openerId").empty();
   target.reachesOpener = memberAt(info, "canAccessOpener") == Json(true);
+  target.id = textAt(info, "targetId");
   return target;
 }
 
@@ -86,16 +101,39 @@ std::vector<std::string> answered(DevtoolsSession& session, const Json& message)
                            [&](const HeldTarget& t) { return t.sessionId == sessionId; });
   if (held == session.held.end() || held->unanswered.erase(id) == 0 || !held->unanswered.empty())
     return {};
+  std::vector<std::string> commands = releaseHeld(session, *held);
   session.held.erase(held);
-  return {release(session, sessionId)};
+  return commands;
 }
 
-void forget(DevtoolsSession& session, const std::string& sessionId) {
-  std::erase_if(session.held, [&](const HeldTarget& t) { return t.sessionId == sessionId; });
+// A document's request: held with its frame's target while that is held,
+// going on at once otherwise.
+std::vector<std::string> requestPaused(DevtoolsSession& session, const Json& params) {
+  std::string requestId = textAt(params, "requestId");
+  std::string frameId = textAt(params, "frameId");
+  if (requestId.empty()) return {};
+  auto held = std::find_if(session.held.begin(), session.held.end(), [&](const HeldTarget& t) {
+    return !frameId.empty() && t.targetId == frameId;
+  });
+  if (held == session.held.end()) return {continueRequest(session, requestId)};
+  held->requests.push_back(requestId);
+  return {};
+}
+
+// Forgets an ended session; the requests its target held go on.
+std::vector<std::string> forget(DevtoolsSession& session, const std::string& sessionId) {
+  std::vector<std::string> commands;
+  std::erase_if(session.held, [&](const HeldTarget& t) {
+    if (t.sessionId != sessionId) return false;
+    for (const std::string& requestId : t.requests)
+      commands.push_back(continueRequest(session, requestId));
+    return true;
+  });
   std::erase_if(session.localeAsked,
                 [&](const auto& asked) { return asked.second.sessionId == sessionId; });
   std::erase(session.attached, sessionId);
   if (session.localeHolders.erase(sessionId) != 0) ++session.localeLosses;
+  return commands;
 }
 
 }  // namespace
@@ -107,7 +145,10 @@ bool holdsTarget(const AttachedTarget& target) {
 }
 
 std::vector<std::string> browserCommands(DevtoolsSession& session) {
-  return {autoAttach(session, "")};
+  Json documents = Json::array(
+      {{{"urlPattern", "*"}, {"resourceType", "Document"}, {"requestStage", "Request"}}});
+  return {autoAttach(session, ""),
+          command(session, "", "Fetch.enable", {{"patterns", std::move(documents)}})};
 }
 
 std::vector<std::string> targetCommands(DevtoolsSession& session, std::string_view sessionId,
@@ -133,7 +174,7 @@ std::vector<std::string> targetCommands(DevtoolsSession& session, std::string_vi
     commands.push_back(release(session, sessionId));
     return commands;
   }
-  HeldTarget held{std::string(sessionId), {}, now};
+  HeldTarget held{std::string(sessionId), {}, now, target.id, {}};
   for (long id = session.nextId - static_cast<long>(commands.size()); id < session.nextId; ++id)
     held.unanswered.insert(id);
   session.held.push_back(std::move(held));
@@ -142,18 +183,22 @@ std::vector<std::string> targetCommands(DevtoolsSession& session, std::string_vi
 
 std::vector<std::string> answerMessage(DevtoolsSession& session, std::string_view message,
                                        AgentClock::time_point now) {
-  // Only attaches, detaches and, while a target is held, answers are read;
-  // everything else is passed over unparsed.
+  // Only attaches, detaches, paused requests and, while a target is held or
+  // a locale command unanswered, answers are read; everything else is passed
+  // over unparsed.
   bool attach = message.find("\"Target.attachedToTarget\"") != std::string_view::npos;
   bool detach = message.find("\"Target.detachedFromTarget\"") != std::string_view::npos;
-  if (!attach && !detach && session.held.empty() && session.localeAsked.empty()) return {};
+  bool request = message.find("\"Fetch.requestPaused\"") != std::string_view::npos;
+  if (!attach && !detach && !request && session.held.empty() && session.localeAsked.empty())
+    return {};
   Json parsed = Json::parse(message, nullptr, false);
   std::string method = textAt(parsed, "method");
   const Json& params = memberAt(parsed, "params");
   std::string sessionId = textAt(params, "sessionId");
   if (method == "Target.attachedToTarget" && !sessionId.empty())
     return targetCommands(session, sessionId, attachedTarget(memberAt(params, "targetInfo")), now);
-  if (method == "Target.detachedFromTarget") forget(session, sessionId);
+  if (method == "Target.detachedFromTarget") return forget(session, sessionId);
+  if (method == "Fetch.requestPaused") return requestPaused(session, params);
   if (method.empty() && answeredId(parsed) != 0) return answered(session, parsed);
   return {};
 }
@@ -175,7 +220,7 @@ std::vector<std::string> releaseOverdue(DevtoolsSession& session, AgentClock::ti
   std::vector<std::string> commands;
   std::erase_if(session.held, [&](const HeldTarget& t) {
     if (now - t.since < kHoldLimit) return false;
-    commands.push_back(release(session, t.sessionId));
+    for (std::string& released : releaseHeld(session, t)) commands.push_back(std::move(released));
     return true;
   });
   return commands;

@@ -1,8 +1,8 @@
 // What the persona agent says to Chromium over its DevTools pipe: on the
 // browser's session and on every target it attaches, the automatic attach
 // that pauses each new target before its first script, the persona's
-// overrides, and the release. It never enables a domain and injects no
-// script.
+// overrides, and the release. It enables one domain, Fetch, on the browser's
+// session, for the requests of documents only, and injects no script.
 //
 // A tab, window or iframe is held until its renderer has answered the
 // overrides: it may go on in another renderer the moment it runs (a blank tab
@@ -12,6 +12,14 @@
 // runs, and a popup in a renderer of its own has none to answer until it
 // runs, and takes the overrides with its first one. No target is held longer
 // than kHoldLimit.
+//
+// A tab that Chromium starts loading itself (a link opened in a new tab, an
+// address given to Target.createTarget) is not paused by the attach: its
+// document's request goes out at once, and its first script could run in a
+// renderer already there for its site before the overrides. So the request of
+// a document is held too, while the frame it is for is a held target, and
+// goes on with that target's release; every other document's request goes on
+// at once.
 //
 // The locale is the renderer process's, held by the one session that set it
 // first; the others are told that another override is in effect. When that
@@ -41,6 +49,8 @@ struct HeldTarget {
   std::string sessionId;
   std::set<long> unanswered;  // command ids
   AgentClock::time_point since;
+  std::string targetId;               // a page's is its main frame's id
+  std::vector<std::string> requests;  // its document requests held meanwhile
 };
 
 // A locale command on its way, and how many holders had ended when it was
@@ -71,6 +81,7 @@ struct AttachedTarget {
   std::string url;             // "" before its first document
   bool opener = false;         // opened by another page
   bool reachesOpener = false;  // and shares its renderer
+  std::string id;
 };
 
 // Whether the target is held until its renderer answers (see above).
@@ -84,8 +95,8 @@ std::vector<std::string> targetCommands(DevtoolsSession& session, std::string_vi
 
 // The commands one message from Chromium calls for, at now: those of a
 // target it attached, the release of a held target whose last answer this
-// is; nothing for other answers, other events and text that is not a
-// message.
+// is, a document request going on unless its frame is held; nothing for
+// other answers, other events and text that is not a message.
 std::vector<std::string> answerMessage(DevtoolsSession& session, std::string_view message,
                                        AgentClock::time_point now = AgentClock::now());
 

@@ -144,6 +144,17 @@ def browser_pids(profile):
     return pids
 
 
+def browser_pid(profile):
+    """The browser's own process: the profile's one without a --type= switch (its children have
+    one; the lowest pid is not the browser once pids wrap around)."""
+    for pid in browser_pids(profile):
+        with contextlib.suppress(OSError):  # gone meanwhile
+            if not any(a.startswith(b"--type=") for a in arguments(
+                    pathlib.Path("/proc/%d/cmdline" % pid))):
+                return pid
+    raise RuntimeError("no browser process on " + profile)
+
+
 @contextlib.contextmanager
 def browser(profile, persona, *args, screen=None):
     """The LAUNCHER started with the persona: a DevTools client of the browser it started (with
@@ -162,9 +173,15 @@ def browser(profile, persona, *args, screen=None):
         assert status == 0, "the launcher failed: " + log.read_text()
         port = wait_for(lambda: port_file.exists() and port_file.read_text().split(), "DevTools")
         yield (devtools := DevTools(int(port[0]), port[1]))
+        chromium = None
+        with contextlib.suppress(RuntimeError):  # none left: closed by the caller
+            chromium = browser_pid(profile)
         with contextlib.suppress(OSError, IndexError, ValueError):  # it may hang up first
             devtools.call("Browser.close")
         wait_for(lambda: not browser_pids(profile), "the browser to exit", 30)
+        # Its command line is gone before the process: it ends 1 to 2 s later, agent or not.
+        wait_for(lambda: not chromium or not os.path.exists("/proc/%d" % chromium),
+                 "the browser's process to end", 30)
     finally:  # after a failure too: its whole process group, gone before its profile goes
         pids = browser_pids(profile)  # the browser leads one of them all, unless relaunched
         subprocess.run(["kill", "-KILL", "--", *["-%d" % pid for pid in pids], *map(str, pids)],
@@ -174,15 +191,15 @@ def browser(profile, persona, *args, screen=None):
 
 def agent_of(profile):
     """The holders of the browser's DevTools pipe: the browser, and the agent's pid."""
-    browser_pid = min(browser_pids(profile))
-    pipe, holders = os.readlink("/proc/%d/fd/3" % browser_pid), set()
+    chromium = browser_pid(profile)
+    pipe, holders = os.readlink("/proc/%d/fd/3" % chromium), set()
     for fd in pathlib.Path("/proc").glob("[0-9]*/fd/*"):
         with contextlib.suppress(OSError):
             if os.readlink(fd) == pipe:
                 holders.add(int(fd.parent.parent.name))
     agents = [p for p in holders if pathlib.Path("/proc/%d/cmdline" % p).read_bytes().startswith(
         b"quillon-launcher-agent\0")]
-    assert holders == {browser_pid, *agents} and len(agents) == 1, holders
+    assert holders == {chromium, *agents} and len(agents) == 1, holders
     return agents[0]
 
 
@@ -200,7 +217,7 @@ def allow_geolocation(profile, site, allowed=True):
 
 def relay_of(profile):
     """The relay's pid: the holder of the listening socket the browser's proxy switch names."""
-    switch = next(a for a in arguments(pathlib.Path("/proc/%d/cmdline" % min(browser_pids(profile))))
+    switch = next(a for a in arguments(pathlib.Path("/proc/%d/cmdline" % browser_pid(profile)))
                   if a.startswith(b"--proxy-server="))
     row = "0100007F:%04X" % int(switch.rsplit(b":", 1)[1])
     inode = next(r.split()[9] for r in pathlib.Path("/proc/net/tcp").read_text().splitlines()
@@ -229,7 +246,7 @@ def relayed(profile, site, proxy, password):
     """A page through the relay and that proxy; then the relay ends with the browser."""
     with browser(profile, {"proxy-server": proxy, "start-page": "about:blank"}) as devtools:
         relay = relay_of(profile)
-        sessions = {os.getsid(relay), os.getsid(min(browser_pids(profile)))}
+        sessions = {os.getsid(relay), os.getsid(browser_pid(profile))}
         assert not [p for p in left_behind(sessions) if password.encode() in p]
         outcome = fetched(devtools, site + "/relayed")
     wait_for(lambda: not os.path.exists("/proc/%d" % relay), "the relay to end", 10)
@@ -258,7 +275,7 @@ def restarted(profile, site, proxy):
     persona = {"proxy-server": proxy, "start-page": "about:blank", "hardware-concurrency": 3,
                "lang": "it-IT"}
     with display() as screen, browser(profile, persona, screen=screen) as devtools:
-        relay, first, agent = relay_of(profile), min(browser_pids(profile)), agent_of(profile)
+        relay, first, agent = relay_of(profile), browser_pid(profile), agent_of(profile)
         outcomes = [fetched(devtools, site + "/before-restart")]
         # A third party's bot detector, in a headful browser (it takes headless for a bot).
         devtools.navigated(site + "/bot")
@@ -382,23 +399,27 @@ def main():
             page = loaded(devtools, site + "/seed")
             devtools.evaluate(page, "document.cookie = 'seed=1; max-age=9999', "
                                     "localStorage.seed = 'kept'")
-            environ = pathlib.Path("/proc/%d/environ" % min(browser_pids(profile))).read_bytes()
+            environ = pathlib.Path("/proc/%d/environ" % browser_pid(profile)).read_bytes()
             seen = devtools.evaluate(page, PAGE), re.findall(rb"LANGUAGE=[^\0]*", environ)
             seen += (devtools.evaluate(page, GEO),)  # the agent's coordinates, the site allowed
             devtools.navigated(site + "/first")  # a tab that starts blank, then goes to a site
             seen += (devtools.evaluate(opened := loaded(devtools, site + "/first"), FIRST),)
             devtools.navigated(site + "/first?again")  # its iframe in the same renderer as the first's
             seen += (devtools.evaluate(loaded(devtools, site + "/first?again"), FIRST),)
+            # A tab Chromium loads itself: its request goes out before the agent is told of it.
+            devtools.call("Target.createTarget", {"url": site + "/first?opened"})
+            seen += (devtools.evaluate(loaded(devtools, site + "/first?opened"), FIRST),)
             assert seen == (tokyo, [b"LANGUAGE=fr_FR:fr"], ["granted", [48.85, 2.35, 100]],
-                            first, first), seen
+                            first, first, first), seen
             # The first tab's iframe set that renderer's locale; closing the tab takes the locale
             # from the whole renderer until another target's session there sets it again.
             devtools.call("Target.closeTarget", {"targetId": opened["targetId"]})
             frames = lambda: [t for t in devtools.call("Target.getTargets")["targetInfos"]
                               if t["type"] == "iframe"]
-            frame = wait_for(lambda: len(frames()) == 1 and frames()[0], "the first tab's iframe to go")
+            left = wait_for(lambda: len(frames()) == 2 and frames(), "the first tab's iframe to go")
             locale = "Intl.DateTimeFormat().resolvedOptions().locale"
-            wait_for(lambda: devtools.evaluate(frame, locale) == "fr-FR", "the locale to be retaken", 5)
+            wait_for(lambda: [devtools.evaluate(f, locale) for f in left] == ["fr-FR"] * 2,
+                     "the locale to be retaken", 5)
             sdp = devtools.evaluate(page, WEBRTC)
             assert HOST_ADDRESS not in sdp and " typ host" not in sdp, sdp
         wait_for(lambda: not os.path.exists("/proc/%d" % agent), "the agent to end", 2)

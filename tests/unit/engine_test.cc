@@ -210,21 +210,37 @@ TEST(ChromiumPersona, DevtoolsPipeKeepsTheUsersBlinkFeatures) {
 }
 
 // Each attached target: the attach that pauses what it starts and the overrides it takes, on its
-// own session, never a domain enabled. A tab, window or iframe runs once its renderer has answered
-// every command (or at the hold's limit); a worker, or a popup with no renderer yet, at once.
+// own session, no domain enabled but the browser's Fetch for documents. A tab, window or iframe
+// runs once its renderer has answered every command (or at the hold's limit), and its document's
+// request goes on with it; a worker, or a popup with no renderer yet, at once, as does any other
+// document's request.
 TEST(DevtoolsSession, EachTargetGetsItsOverridesThenRuns) {
   auto methods = [](const std::vector<std::string>& commands, const char* sessionId) {
     std::string out;
     for (const std::string& command : commands) {
       Json message = *parseJson(command);
-      EXPECT_EQ(message.value("sessionId", ""), sessionId) << command;
-      out += message["method"].get<std::string>() + " ";
-      if (message["method"] == "Target.setAutoAttach") {
+      std::string method = message["method"];
+      EXPECT_EQ(message.value("sessionId", ""), method.starts_with("Fetch.") ? "" : sessionId)
+          << command;
+      out += method + " ";
+      if (method == "Target.setAutoAttach") {
         EXPECT_EQ(message["params"].dump(),
                   R"({"autoAttach":true,"waitForDebuggerOnStart":true,"flatten":true})");
       }
+      if (method == "Fetch.enable") {
+        EXPECT_EQ(message["params"].dump(),
+                  R"({"patterns":[{"urlPattern":"*","resourceType":"Document",)"
+                  R"("requestStage":"Request"}]})");
+      }
+      if (method == "Fetch.continueRequest") {
+        EXPECT_EQ(message["params"].dump(), R"({"requestId":"R"})");
+      }
     }
     return out;
+  };
+  auto request = [](const char* frameId) {
+    return std::string(R"({"method":"Fetch.requestPaused","params":{"requestId":"R","frameId":")") +
+           frameId + R"(","resourceType":"Document"}})";
   };
   const std::string frame =
       "Target.setAutoAttach Emulation.setGeolocationOverride "
@@ -232,6 +248,7 @@ TEST(DevtoolsSession, EachTargetGetsItsOverridesThenRuns) {
   const std::string worker =
       "Target.setAutoAttach Emulation.setHardwareConcurrencyOverride Emulation.setLocaleOverride ";
   const std::string run = "Runtime.runIfWaitingForDebugger ";
+  const std::string goesOn = "Fetch.continueRequest ";
   // clang-format off
   const std::tuple<const char*, std::string, bool> cases[] = {  // target info, commands, held
       {R"("type":"page","url":"https://a.test/")", frame, true},
@@ -249,18 +266,21 @@ TEST(DevtoolsSession, EachTargetGetsItsOverridesThenRuns) {
     DevtoolsSession session;
     session.values = *agentValuesFromArguments(
         {"--latitude=48.85", "--longitude=2.35", "--hardware-concurrency=4", "--locale=de-DE"});
-    EXPECT_EQ(methods(browserCommands(session), ""), "Target.setAutoAttach ");
+    EXPECT_EQ(methods(browserCommands(session), ""), "Target.setAutoAttach Fetch.enable ");
     std::vector<std::string> commands = answerMessage(
         session,
         std::string(R"({"method":"Target.attachedToTarget","params":{"sessionId":"S",)") +
-            R"("targetInfo":{)" + info + R"(},"waitingForDebugger":true}})",
+            R"("targetInfo":{"targetId":"F",)" + info + R"(},"waitingForDebugger":true}})",
         start);
     EXPECT_EQ(methods(commands, "S"), expected) << info;
+    const long last = session.nextId - 1;
     EXPECT_EQ(nextDue(session), held ? std::optional(start + kHoldLimit) : std::nullopt) << info;
+    EXPECT_EQ(methods(answerMessage(session, request("G")), ""), goesOn);
+    EXPECT_EQ(methods(answerMessage(session, request("")), ""), goesOn);
+    EXPECT_EQ(methods(answerMessage(session, request("F")), ""), held ? "" : goesOn) << info;
     if (!held) continue;
     // Answers of another session, and an answer twice, release nothing; the last one does.
     EXPECT_TRUE(answerMessage(session, R"({"id":2,"result":{},"sessionId":"T"})").empty());
-    long last = session.nextId - 1;
     for (long id = 2; id < last; ++id) {
       std::string answer = R"({"id":)" + std::to_string(id) + R"(,"result":{},"sessionId":"S"})";
       EXPECT_TRUE(answerMessage(session, answer).empty()) << info << id;
@@ -270,13 +290,17 @@ TEST(DevtoolsSession, EachTargetGetsItsOverridesThenRuns) {
     EXPECT_EQ(methods(answerMessage(session, R"({"id":)" + std::to_string(last) +
                                                  R"(,"error":{"code":-32000},"sessionId":"S"})"),
                       "S"),
-              run)
+              run + goesOn)
         << info;
     EXPECT_EQ(nextDue(session), std::nullopt);
+    EXPECT_EQ(methods(answerMessage(session, request("F")), ""), goesOn);
     EXPECT_TRUE(releaseOverdue(overdue, start + kHoldLimit - std::chrono::milliseconds(1)).empty());
-    EXPECT_EQ(methods(releaseOverdue(overdue, start + kHoldLimit), "S"), run);
+    EXPECT_EQ(methods(releaseOverdue(overdue, start + kHoldLimit), "S"), run + goesOn);
     EXPECT_EQ(nextDue(overdue), std::nullopt);
-    answerMessage(detached, R"({"method":"Target.detachedFromTarget","params":{"sessionId":"S"}})");
+    EXPECT_EQ(methods(answerMessage(detached, R"({"method":"Target.detachedFromTarget",)"
+                                              R"("params":{"sessionId":"S"}})"),
+                      ""),
+              goesOn);
     EXPECT_EQ(nextDue(detached), std::nullopt);
   }
   DevtoolsSession session;
@@ -284,6 +308,7 @@ TEST(DevtoolsSession, EachTargetGetsItsOverridesThenRuns) {
        {R"({"id":3,"result":{}})", R"({"method":"Target.attachedToTarget"})",
         R"({"method":"Target.attachedToTarget","params":{"sessionId":7}})",
         R"({"method":"Target.detachedFromTarget","params":{"sessionId":"S"}})",
+        R"({"method":"Fetch.requestPaused","params":{"frameId":"F"}})",
         R"("Target.attachedToTarget")", ""})
     EXPECT_TRUE(answerMessage(session, message).empty()) << message;
 }

@@ -70,10 +70,13 @@ def main():
     port, path = open(port_file).read().split()
     devtools = DevTools(int(port), path)
     page = devtools.pages()[0]
-    # A page read the moment it starts may not have its window yet (0x0): at most 5 s.
-    devtools.evaluate(page, "new Promise(r => (function f(t) { outerWidth || Date.now() - t > 5e3 "
-                            "? r(0) : setTimeout(f, 50, t) })(Date.now()))")
-    zone, languages, locale, window, memory, processors, webgl = devtools.evaluate(page, PAGE)
+    # A page read the moment it starts, or just after it goes to its start page, may not have its
+    # window yet (0x0): read again, for at most 5 s.
+    for _ in range(50):
+        zone, languages, locale, window, memory, processors, webgl = devtools.evaluate(page, PAGE)
+        if not window.startswith("0x"):
+            break
+        time.sleep(0.1)
     proxy = [a.split("=", 1)[1] for a in args if a.startswith("--proxy-server=")]
     print("The page has: time zone %s (this machine: %s), languages %s, Intl locale %s, proxy %s, "
           "window %s, device memory %s, %s processors, WebGL %s"

@@ -7,7 +7,7 @@ Usage: demo_page.py PROFILE SHOW_JSON"""
 import json, os, sys, time
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tests", "browser"))
-from chromium_persona_test import DevTools  # noqa: E402
+from chromium_persona_test import DevTools, browser_pid, browser_pids, wait_for  # noqa: E402
 
 # The switch each value that stock Chromium cannot carry would have had.
 SWITCHES = {"webrtc-fake-public-ip": "--webrtc-fake-public-ip=", "geo-lat": "--geo-", "geo-lng": "--geo-",
@@ -28,27 +28,12 @@ PAGE = """(() => {
 })()"""
 
 
-def browser_pid(profile):
-    """The oldest process started with the profile (the browser), waiting at most 5 s for it."""
-    flag = ("--user-data-dir=" + profile).encode()
-    for _ in range(50):
-        found = []
-        for entry in os.listdir("/proc"):
-            try:
-                if entry.isdigit() and flag in open("/proc/%s/cmdline" % entry, "rb").read().split(b"\0"):
-                    stat = open("/proc/%s/stat" % entry).read()
-                    found.append((int(stat[stat.rindex(")") + 2:].split()[19]), int(entry)))
-            except OSError:
-                pass
-        if found:
-            return min(found)[1]
-        time.sleep(0.1)
-    sys.exit("no browser runs on " + profile)
-
-
 def main():
     profile, show = sys.argv[1], json.load(open(sys.argv[2]))
-    pid = browser_pid(profile)
+    try:  # the browser the launcher started: at most 5 s
+        pid = wait_for(lambda: browser_pids(profile) and browser_pid(profile), "the browser", 5)
+    except RuntimeError:
+        sys.exit("no browser runs on " + profile)
     args = open("/proc/%d/cmdline" % pid, "rb").read().decode(errors="replace").split("\0")[:-1]
     not_carried = show["not_carried"]
     print("Chromium (pid %d, session %d) was started with (<- a switch Chromium ignores):"

@@ -28,12 +28,18 @@ std::string continueRequest(DevtoolsSession& session, const std::string& request
   return command(session, "", "Fetch.continueRequest", {{"requestId", requestId}});
 }
 
-// A held target's release and its requests going on.
-std::vector<std::string> releaseHeld(DevtoolsSession& session, const HeldTarget& held) {
-  std::vector<std::string> commands = {release(session, held.sessionId)};
+// The requests a held target kept, going on.
+void continueHeld(DevtoolsSession& session, const HeldTarget& held,
+                  std::vector<std::string>& commands) {
   for (const std::string& requestId : held.requests)
     commands.push_back(continueRequest(session, requestId));
-  return commands;
+}
+
+// A held target's release and its requests going on.
+void releaseHeld(DevtoolsSession& session, const HeldTarget& held,
+                 std::vector<std::string>& commands) {
+  commands.push_back(release(session, held.sessionId));
+  continueHeld(session, held, commands);
 }
 
 std::string localeCommand(DevtoolsSession& session, const std::string& sessionId) {
@@ -101,7 +107,8 @@ std::vector<std::string> answered(DevtoolsSession& session, const Json& message)
                            [&](const HeldTarget& t) { return t.sessionId == sessionId; });
   if (held == session.held.end() || held->unanswered.erase(id) == 0 || !held->unanswered.empty())
     return {};
-  std::vector<std::string> commands = releaseHeld(session, *held);
+  std::vector<std::string> commands;
+  releaseHeld(session, *held, commands);
   session.held.erase(held);
   return commands;
 }
@@ -125,8 +132,7 @@ std::vector<std::string> forget(DevtoolsSession& session, const std::string& ses
   std::vector<std::string> commands;
   std::erase_if(session.held, [&](const HeldTarget& t) {
     if (t.sessionId != sessionId) return false;
-    for (const std::string& requestId : t.requests)
-      commands.push_back(continueRequest(session, requestId));
+    continueHeld(session, t, commands);
     return true;
   });
   std::erase_if(session.localeAsked,
@@ -220,7 +226,7 @@ std::vector<std::string> releaseOverdue(DevtoolsSession& session, AgentClock::ti
   std::vector<std::string> commands;
   std::erase_if(session.held, [&](const HeldTarget& t) {
     if (now - t.since < kHoldLimit) return false;
-    for (std::string& released : releaseHeld(session, t)) commands.push_back(std::move(released));
+    releaseHeld(session, t, commands);
     return true;
   });
   return commands;

@@ -81,7 +81,7 @@ struct AttachedTarget {
   std::string url;             // "" before its first document
   bool opener = false;         // opened by another page
   bool reachesOpener = false;  // and shares its renderer
-  std::string id;
+  std::string id;              // its target id
 };
 
 // Whether the target is held until its renderer answers (see above).

@@ -155,6 +155,18 @@ def browser_pid(profile):
     raise RuntimeError("no browser process on " + profile)
 
 
+def launch(profile, out, *args, screen=None, headless=True):
+    """The LAUNCHER's status, on the X display screen when given; no secret of the test's reaches
+    the browser through the environment."""
+    password = os.environ["QUILLON_TEST_PROXY_PASSWORD"]
+    env = dict({k: v for k, v in os.environ.items() if password not in v and k != "DISPLAY"},
+               QUILLON_ENGINE_BIN=ENGINE, QUILLON_ENGINE_KIND="chromium", TZ="UTC",
+               LANGUAGE="en_US:en", **({"DISPLAY": screen} if screen else {}))
+    flags = [f for f in FLAGS if headless or not f.startswith("--headless")]
+    return subprocess.run([sys.argv[1], "--user-data-dir=" + profile, *flags, *args], stdout=out,
+                          stderr=out, env=env, timeout=60).returncode
+
+
 @contextlib.contextmanager
 def browser(profile, persona, *args, screen=None):
     """The LAUNCHER started with the persona: a DevTools client of the browser it started (with
@@ -162,14 +174,9 @@ def browser(profile, persona, *args, screen=None):
     port_file, log = pathlib.Path(profile, "DevToolsActivePort"), pathlib.Path(profile, "log")
     pathlib.Path(profile, "command-line.json").write_text(json.dumps(persona))
     port_file.unlink(missing_ok=True)
-    password = os.environ["QUILLON_TEST_PROXY_PASSWORD"]  # so that none reaches the browser by us
-    env = dict({k: v for k, v in os.environ.items() if password not in v}, QUILLON_ENGINE_BIN=ENGINE, QUILLON_ENGINE_KIND="chromium", TZ="UTC",
-               LANGUAGE="en_US:en", **({"DISPLAY": screen} if screen else {}))
-    flags = [f for f in FLAGS if not (screen and f.startswith("--headless"))]
     try:
-        with open(log, "w") as out:  # a file: the browser inherits it and would hold a pipe open
-            status = subprocess.run([sys.argv[1], "--user-data-dir=" + profile, *flags, *args],
-                                    stdout=out, stderr=out, env=env, timeout=60).returncode
+        with open(log, "w+") as out:  # a file: the browser inherits it and would hold a pipe open
+            status = launch(profile, out, *args, screen=screen, headless=not screen)
         assert status == 0, "the launcher failed: " + log.read_text()
         port = wait_for(lambda: port_file.exists() and port_file.read_text().split(), "DevTools")
         yield (devtools := DevTools(int(port[0]), port[1]))
@@ -189,17 +196,23 @@ def browser(profile, persona, *args, screen=None):
         wait_for(lambda: not browser_pids(profile), "the killed browser to exit", 10)
 
 
+def holders(link):
+    """The processes with a descriptor on link (a pipe's or a socket's name)."""
+    pids = set()
+    for fd in pathlib.Path("/proc").glob("[0-9]*/fd/*"):
+        with contextlib.suppress(OSError):  # gone meanwhile
+            if os.readlink(fd) == link:
+                pids.add(int(fd.parent.parent.name))
+    return pids
+
+
 def agent_of(profile):
     """The holders of the browser's DevTools pipe: the browser, and the agent's pid."""
     chromium = browser_pid(profile)
-    pipe, holders = os.readlink("/proc/%d/fd/3" % chromium), set()
-    for fd in pathlib.Path("/proc").glob("[0-9]*/fd/*"):
-        with contextlib.suppress(OSError):
-            if os.readlink(fd) == pipe:
-                holders.add(int(fd.parent.parent.name))
-    agents = [p for p in holders if pathlib.Path("/proc/%d/cmdline" % p).read_bytes().startswith(
+    pipe = holders(os.readlink("/proc/%d/fd/3" % chromium))
+    agents = [p for p in pipe if pathlib.Path("/proc/%d/cmdline" % p).read_bytes().startswith(
         b"quillon-launcher-agent\0")]
-    assert holders == {chromium, *agents} and len(agents) == 1, holders
+    assert pipe == {chromium, *agents} and len(agents) == 1, pipe
     return agents[0]
 
 
@@ -222,10 +235,7 @@ def relay_of(profile):
     row = "0100007F:%04X" % int(switch.rsplit(b":", 1)[1])
     inode = next(r.split()[9] for r in pathlib.Path("/proc/net/tcp").read_text().splitlines()
                  if r.split()[1] == row and r.split()[3] == "0A")
-    for fd in pathlib.Path("/proc").glob("[0-9]*/fd/*"):
-        with contextlib.suppress(OSError):
-            if os.readlink(fd) == "socket:[%s]" % inode:
-                return int(fd.parent.parent.name)
+    return holders("socket:[%s]" % inode).pop()
 
 
 def left_behind(sessions):
@@ -300,17 +310,11 @@ def restarted(profile, site, proxy):
 
 
 def second_launch(profile, persona, screen):
-    """A launch on the profile of a running browser: its status and what it said."""
+    """A launch on the profile of a running browser: its status and what it said. A refusal
+    needs no display: with one, the fatal alert would wait for a click."""
     pathlib.Path(profile, "command-line.json").write_text(json.dumps(persona))
-    password = os.environ["QUILLON_TEST_PROXY_PASSWORD"]
-    # A refusal needs no display: with one, the fatal alert would wait for a click.
-    env = dict({k: v for k, v in os.environ.items() if password not in v and k != "DISPLAY"},
-               QUILLON_ENGINE_BIN=ENGINE, QUILLON_ENGINE_KIND="chromium",
-               **({"DISPLAY": screen} if screen else {}))
-    flags = [f for f in FLAGS if not f.startswith("--headless")]
     with open(pathlib.Path(profile, "second"), "w+") as out:  # the engine may inherit it
-        status = subprocess.run([sys.argv[1], "--user-data-dir=" + profile, *flags], stdout=out,
-                                stderr=out, env=env, timeout=60).returncode
+        status = launch(profile, out, screen=screen, headless=False)
         return status, (out.seek(0), out.read())[1]
 
 

@@ -36,9 +36,8 @@ std::string errorReport(const std::string& code, const std::string& status,
 }
 
 // A wrong login blocks the engine before hygiene; a proxy that is down, under the fallback
-// policy, starts it without persona values; values from the proxy reach the engine and the
-// report, and the error report goes. The probe stays on the proxy (the endpoint answers
-// nothing else) whatever the user's curl and no-proxy settings say, SIGCHLD ignored.
+// policy, starts it without persona values; the proxy's values reach the engine and the report.
+// The probe stays on the proxy whatever the user's curl and no-proxy settings, SIGCHLD ignored.
 TEST_F(DiscoveryLaunchTest, EveryOutcomeThroughRealProxies) {
   const std::string wrong =
       proxyAt("QUILLON_TEST_AUTH_PROXY_PORT", env("QUILLON_TEST_PROXY_USER") + ":wrong@");
@@ -68,8 +67,8 @@ TEST_F(DiscoveryLaunchTest, EveryOutcomeThroughRealProxies) {
   run = launchPersona(
       proxyAt("QUILLON_TEST_AUTH_PROXY_PORT",
               env("QUILLON_TEST_PROXY_USER") + ":" + env("QUILLON_TEST_PROXY_PASSWORD") + "@"),
-      R"(,"webrtc-no-leak":true,"auto-geo":true,"auto-lang":"1","auto-timezone":1,"start-page":"a",)"
-      R"("device-memory":8,"hardware-concurrency":8,"speech-voices":"x")",
+      R"(,"webrtc-no-leak":true,"auto-geo":true,"auto-lang":"1","auto-timezone":1,)"
+      R"("start-page":"a","device-memory":8,"hardware-concurrency":8,"speech-voices":"x")",
       {.ignored = SIGCHLD});
   expectStarted(run);
   EXPECT_TRUE(std::stoull(run["SigIgn:"].at(0), nullptr, 16) & (1ULL << (SIGCHLD - 1)));

@@ -1,6 +1,5 @@
-// Fuzz target: any bytes as an HTTP proxy's answer to the CONNECT. The head
-// ends at its first empty line, never later; a 2xx status alone opens the
-// tunnel.
+// Fuzz target: any bytes as an HTTP proxy's answer to the CONNECT. The head ends at its first
+// empty line, never later; a 2xx status alone opens the tunnel.
 #include "fuzz_read.h"
 #include "relay/http_connect.h"
 

@@ -1,6 +1,5 @@
-// What the relay's parser fuzz targets check of every reading, beyond not
-// crashing: the bytes of a stream arrive in pieces of any size, so a message
-// is whole at exactly one length and bytes after it change nothing.
+// What the relay's parser fuzz targets check of every reading beyond not crashing: a message is
+// whole at exactly one length (bytes come in pieces of any size); bytes after it change nothing.
 #pragma once
 
 #include <cstdint>
@@ -16,8 +15,8 @@ inline std::string_view fuzzBytes(const uint8_t* data, size_t size) {
   return {reinterpret_cast<const char*>(data), size};
 }
 
-// Reads bytes with `read`; an incomplete reading is only ever shorter than
-// `longest`, the longest message the reader can be waiting for.
+// Reads bytes with `read`; an incomplete reading is only ever shorter than `longest`, the
+// longest message the reader can be waiting for.
 inline socks5::Read checkedRead(socks5::Read (*read)(std::string_view), std::string_view bytes,
                                 size_t longest) {
   using socks5::Parse;

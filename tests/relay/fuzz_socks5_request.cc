@@ -1,6 +1,5 @@
-// Fuzz target: any bytes as a browser's SOCKS5 request. A target it takes
-// becomes an authority of host name characters only, whatever came: it is
-// written into an HTTP proxy's request line as it is.
+// Fuzz target: any bytes as a browser's SOCKS5 request. A target it takes becomes an authority of
+// host name characters only, whatever came: it goes into an HTTP proxy's request line as it is.
 #include "fuzz_read.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

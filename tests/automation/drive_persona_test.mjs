@@ -76,23 +76,19 @@ const drivers = {
   },
 };
 
-// pid: command line's arguments, of every process that is not a zombie.
-function processes() {
-  const found = new Map();
-  for (const pid of fs.readdirSync("/proc").filter(name => /^\d+$/.test(name))) {
+// The processes on the profile, [pid, command line's arguments] (a zombie's are empty).
+function onProfile(profile) {
+  return fs.readdirSync("/proc").filter(name => /^\d+$/.test(name)).flatMap(pid => {
     try {
-      const stat = fs.readFileSync(`/proc/${pid}/stat`, "latin1");
-      if (stat.slice(stat.lastIndexOf(")") + 2)[0] !== "Z")
-        found.set(+pid, fs.readFileSync(`/proc/${pid}/cmdline`, "latin1").split("\0"));
-    } catch { }  // gone meanwhile
-  }
-  return found;
+      const cmd = fs.readFileSync(`/proc/${pid}/cmdline`, "latin1").split("\0");
+      return cmd.includes("--user-data-dir=" + profile) ? [[+pid, cmd]] : [];
+    } catch { return []; }  // gone meanwhile
+  });
 }
 
 // The relay's port, which the browser's --proxy-server names, and whether it still listens.
 function relayPort(profile) {
-  const main = [...processes().values()].find(cmd => cmd.includes("--user-data-dir=" + profile) &&
-                                                   !cmd.some(a => a.startsWith("--type=")));
+  const [, main] = onProfile(profile).find(([, cmd]) => !cmd.some(a => a.startsWith("--type=")));
   return +main.find(a => a.startsWith("--proxy-server=")).split(":").pop();
 }
 const listening = port => fs.readFileSync("/proc/net/tcp", "latin1").split("\n").some(row =>
@@ -101,8 +97,7 @@ const listening = port => fs.readFileSync("/proc/net/tcp", "latin1").split("\n")
 
 // What of the run is still there: anything on the profile, or the relay.
 function leftBehind(profile, port) {
-  const left = [...processes()].filter(([, cmd]) => cmd.includes("--user-data-dir=" + profile));
-  return port && listening(port) ? [...left, [0, ["the relay"]]] : left;
+  return [...onProfile(profile), ...(port && listening(port) ? [[0, ["the relay"]]] : [])];
 }
 
 async function drive(client, headless) {
@@ -140,13 +135,8 @@ async function drive(client, headless) {
 
 let failed = 0;
 for (const client of Object.keys(drivers))
-  for (const headless of [true, false]) {
-    try {
-      failed += !(await drive(client, headless));
-    } catch (error) {
-      console.log(`${client} ${headless ? "headless" : "headful"}: ${error.stack}`);
-      ++failed;
-    }
-  }
+  for (const headless of [true, false])
+    failed += !(await drive(client, headless).catch(error => console.log(
+      `${client} ${headless ? "headless" : "headful"}: ${error.stack}`)));
 site.close();
 process.exit(failed ? 1 : 0);

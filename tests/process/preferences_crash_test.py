@@ -1,15 +1,11 @@
 #!/usr/bin/env python3
 """A crash right after a launch leaves the profile's Default/Preferences whole.
 
-The built launcher, for a stock Chromium, edits the Preferences of a profile on a real ext4 file
-system (an image of its own, loop-mounted in a private mount namespace); right after it exits the
-file system is stopped as a power loss would stop it (EXT4_IOC_SHUTDOWN without flushing the
-journal), at once or after the journal's next commit, then mounted again. The Preferences must
-hold the user's settings and the launch's value, and the launcher's record must be whole. Needs
-root, mkfs.ext4 and loop devices; without them it says so in one line and exits 77 (skipped), or
-1 under CI=true unless QUILLON_ALLOW_SKIPS=1.
-
-Usage: preferences_crash_test.py LAUNCHER
+The built LAUNCHER, for a stock Chromium, edits the Preferences of a profile on an ext4 image of
+its own, loop-mounted in a private mount namespace, which is then stopped as a power loss would
+stop it (EXT4_IOC_SHUTDOWN without flushing the journal), at once or after the journal's next
+commit, and mounted again. Needs root, mkfs.ext4 and loop devices; without them it says so in one
+line and exits 77 (skipped), or 1 under CI=true unless QUILLON_ALLOW_SKIPS=1.
 """
 import fcntl, json, os, shutil, struct, subprocess, sys, tempfile, time
 

@@ -98,9 +98,8 @@ def name_target(host, port):
 
 def relay_pid(port):
     """The process that holds the listening socket on 127.0.0.1:PORT."""
-    rows = pathlib.Path("/proc/net/tcp").read_text().splitlines()[1:]
-    inode = next((r.split()[9] for r in rows if r.split()[1] == "0100007F:%04X" % port
-                  and r.split()[3] == "0A"), None)  # none: it has ended already
+    rows = [r.split() for r in pathlib.Path("/proc/net/tcp").read_text().splitlines()[1:]]
+    inode = next((r[9] for r in rows if r[1] == "0100007F:%04X" % port and r[3] == "0A"), None)
     for fd in pathlib.Path("/proc").glob("[0-9]*/fd/*"):
         with contextlib.suppress(OSError):
             if os.readlink(fd) == "socket:[%s]" % inode:

@@ -57,7 +57,7 @@ const drivers = {
                                               args, ignoreDefaultArgs, env, pipe });
     const page = (await instance.pages())[0], child = instance.process();
     await page.goto(url);
-    return [await page.evaluate(PAGE), pipe ? async () => {  // killed as Puppeteer does on a timeout
+    return [await page.evaluate(PAGE), pipe ? async () => {  // as Puppeteer kills on a timeout
       const exited = new Promise(resolve => child.once("exit", resolve));
       process.kill(-child.pid, "SIGKILL");
       await exited;

@@ -1,10 +1,10 @@
-// Playwright, Puppeteer (port and pipe, and its kill of the process group on a timeout) and
-// selenium-webdriver with Debian's chromedriver, each given BROWSER (the built quillon-browser)
-// as its Chromium, headless with a stated persona and headful (under the X server of xvfb-run)
-// with a discovery persona, both through the relay to with_test_network.sh's microsocks with a
-// login (it connects out from 127.0.0.2). Checked in the page: time zone, languages,
-// Accept-Language, navigator.webdriver, the proxy; after the framework's close or quit no
-// process of the run (browser, relay) remains within 5 s.
+// Playwright, Puppeteer (on a port, and on a pipe ended by its kill of the process group on a
+// timeout) and selenium-webdriver with Debian's chromedriver, each given BROWSER (the built
+// quillon-browser) as its Chromium, headless with a stated persona and headful (under the X
+// server of xvfb-run) with a discovery persona, both through the relay to with_test_network.sh's
+// microsocks with a login (it connects out from 127.0.0.2). Checked in the page: time zone,
+// languages, Accept-Language, navigator.webdriver, the proxy; after the framework's close or
+// quit no process of the run (browser, relay) remains within 5 s.
 // Usage: node drive_persona_test.mjs BROWSER CLIENTS_DIR (the npm folder of the clients)
 import fs from "node:fs";
 import http from "node:http";
@@ -55,22 +55,15 @@ const drivers = {
   async puppeteer(profile, headless, url, pipe = false) {
     const instance = await puppeteer.launch({ executablePath: browser, headless, userDataDir: profile,
                                               args, ignoreDefaultArgs, env, pipe });
-    const page = (await instance.pages())[0];
+    const page = (await instance.pages())[0], child = instance.process();
     await page.goto(url);
-    return [await page.evaluate(PAGE), Object.assign(() => instance.close(), { instance })];
-  },
-  puppeteerPipe(profile, headless, url) {
-    return drivers.puppeteer(profile, headless, url, true);
-  },
-  async puppeteerKilled(profile, headless, url) {  // as Puppeteer kills on a timeout
-    const [seen, close] = await drivers.puppeteer(profile, headless, url, true);
-    return [seen, async () => {
-      const child = close.instance.process();
+    return [await page.evaluate(PAGE), pipe ? async () => {  // as Puppeteer kills on a timeout
       const exited = new Promise(resolve => child.once("exit", resolve));
       process.kill(-child.pid, "SIGKILL");
       await exited;
-    }];
+    } : () => instance.close()];
   },
+  puppeteerPipeKilled: (profile, headless, url) => drivers.puppeteer(profile, headless, url, true),
   async selenium(profile, headless, url) {
     const options = new chrome.Options().setChromeBinaryPath(browser)
       .addArguments(...args, "--user-data-dir=" + profile, ...(headless ? ["--headless=new"] : []))
@@ -83,39 +76,28 @@ const drivers = {
   },
 };
 
-function processes() {  // pid: its command line's arguments
-  const found = new Map();
-  for (const pid of fs.readdirSync("/proc").filter(name => /^\d+$/.test(name))) {
+// The processes on the profile, [pid, command line's arguments] (a zombie's are empty).
+function onProfile(profile) {
+  return fs.readdirSync("/proc").filter(name => /^\d+$/.test(name)).flatMap(pid => {
     try {
-      const stat = fs.readFileSync(`/proc/${pid}/stat`, "latin1");
-      if (stat.slice(stat.lastIndexOf(")") + 2)[0] !== "Z")
-        found.set(+pid, fs.readFileSync(`/proc/${pid}/cmdline`, "latin1").split("\0"));
-    } catch { }  // gone meanwhile
-  }
-  return found;
+      const cmd = fs.readFileSync(`/proc/${pid}/cmdline`, "latin1").split("\0");
+      return cmd.includes("--user-data-dir=" + profile) ? [[+pid, cmd]] : [];
+    } catch { return []; }  // gone meanwhile
+  });
 }
 
-// The relay: the holder of the listening socket that the browser's --proxy-server names.
-function relayOf(profile) {
-  const main = [...processes().values()].find(cmd => cmd.includes("--user-data-dir=" + profile) &&
-                                                   !cmd.some(a => a.startsWith("--type=")));
-  const port = +main.find(a => a.startsWith("--proxy-server=")).split(":").pop();
-  const row = fs.readFileSync("/proc/net/tcp", "latin1").split("\n").map(r => r.trim().split(/\s+/))
-    .find(r => r[1] === "0100007F:" + port.toString(16).toUpperCase().padStart(4, "0") &&
-               r[3] === "0A");
-  for (const pid of processes().keys()) {
-    try {
-      for (const fd of fs.readdirSync(`/proc/${pid}/fd`))
-        if (fs.readlinkSync(`/proc/${pid}/fd/${fd}`) === `socket:[${row[9]}]`) return pid;
-    } catch { }
-  }
-  throw new Error("no relay on port " + port);
+// The relay's port, which the browser's --proxy-server names, and whether it still listens.
+function relayPort(profile) {
+  const [, main] = onProfile(profile).find(([, cmd]) => !cmd.some(a => a.startsWith("--type=")));
+  return +main.find(a => a.startsWith("--proxy-server=")).split(":").pop();
 }
+const listening = port => fs.readFileSync("/proc/net/tcp", "latin1").split("\n").some(row =>
+  row.trim().split(/\s+/).slice(1, 4).join() ===
+  `0100007F:${port.toString(16).toUpperCase().padStart(4, "0")},00000000:0000,0A`);
 
-// What of the run is still there: the relay, or anything on the profile.
-function leftBehind(profile, relay) {
-  return [...processes()].filter(([pid, cmd]) => pid === relay ||
-                                                 cmd.includes("--user-data-dir=" + profile));
+// What of the run is still there: anything on the profile, or the relay.
+function leftBehind(profile, port) {
+  return [...onProfile(profile), ...(port && listening(port) ? [[0, ["the relay"]]] : [])];
 }
 
 async function drive(client, headless) {
@@ -123,20 +105,17 @@ async function drive(client, headless) {
   const persona = headless ? stated : discovered;
   fs.writeFileSync(path.join(profile, "command-line.json"), JSON.stringify(persona));
   const url = `${origin}/${client}-${headless ? "headless" : "headful"}`;
-  let seen, relay, remaining, gone;
+  let seen, port, remaining, gone;
   try {
     const [result, close] = await drivers[client](profile, headless, url);
-    seen = result, relay = relayOf(profile);
+    seen = result, port = relayPort(profile);
     const closing = Date.now();
     await close();
-    remaining = leftBehind(profile, relay);
-    for (let step = 0; step < 50 && remaining.length; ++step) {
+    for (let step = 0; (remaining = leftBehind(profile, port)).length && step < 50; ++step)
       await new Promise(resolve => setTimeout(resolve, 100));
-      remaining = leftBehind(profile, relay);
-    }
     gone = ((Date.now() - closing) / 1000).toFixed(2);
-  } finally {  // after a failure too: nothing of this run stays for the next
-    for (const [pid] of leftBehind(profile, relay)) try { process.kill(pid, "SIGKILL"); } catch { }
+  } finally {  // after a failure too: nothing of this run stays for the next (the relay ends)
+    for (const [pid] of leftBehind(profile)) try { process.kill(pid, "SIGKILL"); } catch { }
     fs.rmSync(profile, { recursive: true, force: true });
   }
   const [zone, language] = headless ? ["Asia/Tokyo", "fr-FR"] : ["Europe/Berlin", "de-DE"];
@@ -156,13 +135,8 @@ async function drive(client, headless) {
 
 let failed = 0;
 for (const client of Object.keys(drivers))
-  for (const headless of [true, false]) {
-    try {
-      failed += !(await drive(client, headless));
-    } catch (error) {
-      console.log(`${client} ${headless ? "headless" : "headful"}: ${error.stack}`);
-      ++failed;
-    }
-  }
+  for (const headless of [true, false])
+    failed += !(await drive(client, headless).catch(error => console.log(
+      `${client} ${headless ? "headless" : "headful"}: ${error.stack}`)));
 site.close();
 process.exit(failed ? 1 : 0);

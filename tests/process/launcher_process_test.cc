@@ -1,4 +1,7 @@
-// What only the launcher as a whole process shows, against the recording engine.
+// What only the launcher as a whole process shows, against the recording engine; and the
+// launcher run as quillon-browser, the way a script's framework runs its browser.
+#include <algorithm>
+
 #include "launcher_process.h"
 
 namespace quillon::test {
@@ -51,9 +54,11 @@ TEST_F(LauncherProcess, EngineGetsTheArgumentsEnvironmentAndProcessState) {
   EXPECT_EQ(run["sid"], run["pid"]);
   EXPECT_EQ(run["fd"], (Args{"0 /dev/null", "1 " + tmp / "out", "2 " + tmp / "out",
                              "7 " + tmp / "inherited"}));
-  auto mask = [](const Args& hex) { return std::stoull(hex.at(0), nullptr, 16) & 0x7fffffffULL; };
-  EXPECT_EQ(mask(run["SigBlk:"]), 1ULL << (SIGUSR1 - 1));
-  EXPECT_EQ(mask(run["SigIgn:"]), 1ULL << (SIGUSR2 - 1));
+  auto mask = [&run](const char* key) {
+    return std::stoull(run[key].at(0), nullptr, 16) & 0x7fffffffULL;
+  };
+  EXPECT_EQ(std::pair(mask("SigBlk:"), mask("SigIgn:")),
+            std::pair(1ULL << (SIGUSR1 - 1), 1ULL << (SIGUSR2 - 1)));
   EXPECT_EQ(readFile(profile + "/Default/Current Tabs"), "tabs") << "hygiene under an engine";
   EXPECT_NE(readFile(profile + "/.quillon-launcher-result.json").find(R"("status":"passthrough")"),
             std::string::npos);
@@ -100,11 +105,12 @@ TEST_F(LauncherProcess, UnusableEngineOrRefusalGivesOneLineAndStatusOne) {
     if (!another.empty()) args.push_back(another);
     Launch run = launch(args, {.cwd = work});
     const bool refused = !line.starts_with("Engine");
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.out, "[quillon-launcher] " + line + "\n");
-    EXPECT_EQ(run.children, 0);
-    EXPECT_EQ(exists(profile + "/Default/Current Tabs"), refused) << engine;
-    EXPECT_EQ(exists(profile + "/.quillon-launcher-result.json"), !refused);
+    EXPECT_EQ(std::tuple(run.status, run.out, run.children),
+              std::tuple(1, "[quillon-launcher] " + line + "\n", 0));
+    EXPECT_EQ(std::pair(exists(profile + "/Default/Current Tabs"),
+                        exists(profile + "/.quillon-launcher-result.json")),
+              std::pair(refused, !refused))
+        << engine;
     EXPECT_FALSE(exists(profile + "/Default/Preferences") || exists(tmp / "second"));
     if (!refused || kind == "Chromium" || !another.empty()) continue;
     // quillon-persona shows the same refusal as the road.
@@ -127,12 +133,63 @@ TEST_F(LauncherProcess, UnusableEngineOrRefusalGivesOneLineAndStatusOne) {
   setEnv("QUILLON_ENGINE_BIN", "/bin/true");
   setEnv("QUILLON_ENGINE_KIND", std::nullopt);
   Launch limited = launch({"--user-data-dir=" + tmp / "limited"}, {.oneProcess = true});
-  EXPECT_EQ(limited.status, 1);
-  EXPECT_EQ(limited.out,
-            "[quillon-launcher] Engine spawn failed: posix_spawn failed (errno 11): "
-            "Resource temporarily unavailable\n");
+  EXPECT_EQ(std::pair(limited.status, limited.out),
+            std::pair(1, std::string("[quillon-launcher] Engine spawn failed: posix_spawn failed "
+                                     "(errno 11): Resource temporarily unavailable\n")));
   EXPECT_NE(readFile(tmp / "limited/.quillon-launcher-error.json").find("Process.run(curl) failed"),
             std::string::npos);
+}
+
+// The process the caller started becomes the engine: the same process, in the caller's
+// session, with the DevTools pipe's descriptors, and its exit status is the engine's. The
+// persona's start page only when the arguments name no page; a relay found from the link's
+// target, watching that process; an engine that cannot run is the process's own failure.
+TEST_F(LauncherProcess, DrivingRoadRunsTheEngineInTheProcessItself) {
+  std::string browser = tmp / "quillon-browser", profile = tmp / "profile";
+  ASSERT_EQ(symlink(QUILLON_LAUNCHER_PATH, browser.c_str()), 0);
+  writeFile(profile + "/command-line.json", R"({"start-page":"a"})");
+  int in[2], out[2];
+  ASSERT_EQ(pipe2(in, O_CLOEXEC) | pipe2(out, O_CLOEXEC), 0);
+  for (int* fd : {&in[0], &out[1]}) *fd = fcntl(*fd, F_DUPFD_CLOEXEC, 10);
+  auto pipeAt = [](int fd) {
+    return std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(fd)).string();
+  };
+  auto startPages = [](const Launch& run) { return std::ranges::count(run["arg"], "a"); };
+  environment.push_back("QUILLON_TEST_STATUS=7");
+  Launch run = launch({"--user-data-dir=" + profile, "--x", "about:blank"},
+                      {.program = browser, .pipeIn = in[0], .pipeOut = out[1]});
+  EXPECT_EQ(std::tuple(run.status, run.out, run.children), std::tuple(7, "", 0));
+  EXPECT_NE(run["sid"], run["pid"]);
+  EXPECT_EQ(run["fd"], (Args{"0 /dev/null", "1 " + tmp / "out", "2 " + tmp / "out",
+                             "3 " + pipeAt(in[0]), "4 " + pipeAt(out[1])}));
+  EXPECT_EQ(std::pair(startPages(run), run["arg"].at(3)),
+            std::pair(0L, std::string("about:blank")));
+  EXPECT_NE(readFile(profile + "/.quillon-launcher-result.json").find(R"("status":"passthrough")"),
+            std::string::npos);
+  EXPECT_EQ(startPages(launch({"--user-data-dir=" + profile, "--x"}, {.program = browser})), 1);
+
+  // A proxy login for a stock Chromium: the relay (found beside the link's target) ends after
+  // the process.
+  setEnv("QUILLON_ENGINE_KIND", "chromium");
+  writeFile(profile + "/command-line.json", R"({"proxy-server":"socks5://u:p@127.0.0.1:9"})");
+  environment.push_back("QUILLON_TEST_LINGER=1");
+  run = launch({"--user-data-dir=" + profile}, {.program = browser});
+  EXPECT_EQ(std::pair(run.status, run.children), std::pair(7, 1)) << "the relay, reaped after it";
+  EXPECT_EQ(run["fd"], (Args{"0 /dev/null", "1 " + tmp / "out", "2 " + tmp / "out"}))
+      << "nothing of the relay's start left on 3 or 4";
+  EXPECT_EQ(std::ranges::count_if(run["arg"],
+                                  [](const std::string& arg) {
+                                    return arg.starts_with("--proxy-server=socks5://127.0.0.1:");
+                                  }),
+            1);
+
+  writeFile(tmp / "garbage", "\x01\x02 not a program\n");
+  chmod((tmp / "garbage").c_str(), 0755);
+  setEnv("QUILLON_ENGINE_BIN", tmp / "garbage");
+  run = launch({"--user-data-dir=" + profile}, {.program = browser});
+  EXPECT_EQ(std::pair(run.status, run.out),
+            std::pair(1, std::string("[quillon-launcher] Engine spawn failed: execve failed "
+                                     "(errno 8): Exec format error\n")));
 }
 
 }  // namespace

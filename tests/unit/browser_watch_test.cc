@@ -93,14 +93,11 @@ TEST(BrowserWatch, ServesWhileAProcessOfThisUserCarriesItsSwitch) {
 
 // Without an engine, a process of this user carrying the switch (a process title's tail too) is
 // looked for and adopted; one that stops carrying it (it execs another program, or is still on its
-// way to another user or network namespace when adopted) is let go; with none the watch ends.
+// way to another user or network namespace when adopted) is let go.
 TEST(BrowserWatch, WithoutAnEngineAdoptsOneWhileItCarriesTheSwitch) {
   std::string proxySwitch = relayProxySwitch(std::to_string(20000 + getpid() % 40000));
   for (bool descriptors : {true, false}) {
     SCOPED_TRACE(descriptors ? "process descriptors" : "polled");
-    BrowserWatch lonely(proxySwitch, {200, 20, 20, descriptors});
-    lonely.start({});
-    EXPECT_FALSE(serves(lonely, 2000));
     Holder changing({"--restart", proxySwitch + " about:blank"}, "read x; exec sleep 60");
     BrowserWatch watch(proxySwitch, {200, 20, 20, descriptors});
     watch.start({});
@@ -113,7 +110,6 @@ TEST(BrowserWatch, WithoutAnEngineAdoptsOneWhileItCarriesTheSwitch) {
 
 TEST(ProcessTable, CommandLineArguments) {
   using Args = std::vector<std::string>;
-  EXPECT_EQ(commandLineArguments(std::string("a\0--b=x y\0c\0", 12)), (Args{"a", "--b=x y", "c"}));
   EXPECT_EQ(commandLineArguments(std::string("a\0\0c\0", 5)), (Args{"a", "", "c"}));
   // A process title: one text, split before each " --".
   EXPECT_EQ(commandLineArguments("/usr/lib/chromium/chromium --host-resolver-rules=MAP * x, "

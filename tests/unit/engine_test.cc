@@ -257,7 +257,8 @@ TEST(DevtoolsSession, EachTargetGetsItsOverridesThenRuns) {
   const std::string worker =
       "Target.setAutoAttach Emulation.setHardwareConcurrencyOverride Emulation.setLocaleOverride ";
   const std::string frame =
-      "Target.setAutoAttach Emulation.setGeolocationOverride" + worker.substr(20);
+      "Target.setAutoAttach Emulation.setGeolocationOverride "
+      "Emulation.setHardwareConcurrencyOverride Emulation.setLocaleOverride ";
   const std::string run = "Runtime.runIfWaitingForDebugger ", goesOn = "Fetch.continueRequest ";
   // clang-format off
   const std::tuple<const char*, std::string, bool> cases[] = {  // target info, commands, held

@@ -75,12 +75,9 @@ TEST(Socks5, BrowserSideGreetingAndRequest) {
   EXPECT_EQ(socks5::targetAuthority(kDomainTarget), "example.com:443");
   EXPECT_EQ(socks5::targetAuthority(kV4Target), "127.0.0.1:80");
   EXPECT_EQ(socks5::targetAuthority(kV6Target), "[2001:db8:0:0:0:0:0:1]:443");
-  EXPECT_EQ(socks5::greetingAnswer(socks5::kNotAllowed), "\x05\xff");
-  EXPECT_EQ(socks5::reply(socks5::kNotAllowed), "\x05\x02\x00\x01"s + std::string(6, '\0'));
 }
 
 TEST(Socks5, ProxySideLoginAndConnect) {
-  EXPECT_EQ(socks5::loginGreeting(), "\x05\x01\x02");
   expectRows(socks5::readMethodChoice, {{"\x05\x02"s, Parse::done, 2, socks5::kSucceeded},
                                         {"\x05\xff"s, Parse::done, 2, socks5::kNotAllowed},
                                         {"\x05\x00"s, Parse::done, 2, socks5::kGeneralFailure},
@@ -92,7 +89,6 @@ TEST(Socks5, ProxySideLoginAndConnect) {
                                        {"\x05\x00"s, Parse::done, 2, socks5::kSucceeded},
                                        {"\x01\x01"s, Parse::done, 2, socks5::kNotAllowed},
                                        {"\x02\x00"s, Parse::malformed, 0, {}}});
-  EXPECT_EQ(socks5::connectRequest(kDomainTarget), "\x05\x01\x00"s + kDomainTarget);
   // The bound address's length decides where the tunnel begins.
   expectRows(socks5::readConnectReply,
              {{"\x05\x00\x00"s + kDomainTarget + "data", Parse::done, 3 + kDomainTarget.size(), {}},

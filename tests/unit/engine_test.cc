@@ -1,12 +1,10 @@
 // The launch decision, the extra switches, WebGL profiles, the Chromium forms of the persona
-// and the engine's environment, and profile hygiene.
+// and the engine's environment, the persona agent's session, and profile hygiene.
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <map>
 
 #include <gtest/gtest.h>
 
@@ -32,6 +30,13 @@ constexpr uint64_t kGiB = 1024ull * 1024 * 1024;
 
 OverlayKeys overlayOf(const std::string& members) {
   return overlayFromConfig(*parseJson("{" + members + "}"));
+}
+
+// The SingletonLock target of an engine with this process id on this host.
+std::string lockOf(long pid) {
+  char host[256] = "";
+  gethostname(host, sizeof host - 1);
+  return host + ("-" + std::to_string(pid));
 }
 
 // Each automatic value needs discovery through socks5:// until all of it is stated.
@@ -64,9 +69,8 @@ TEST(Switches, DeviceBucketsAtEveryEdgeGeoAccuracyWithBothCoordinates) {
   EXPECT_EQ(discoverySwitchList({}, r, {}, {}).at(6), "--geo-accuracy=100");
   EXPECT_EQ(discoverySwitchList({}, r, {}, {0, 1}).at(7), "--hardware-concurrency=1");
   // WebRTC's policy goes with webrtc-no-leak, also when the persona states the IP itself.
-  EXPECT_EQ(discoverySwitchList(overlayOf(R"("webrtc-no-leak":-1,"webrtc-fake-public-ip":"a")"), {},
-                                {}, {})
-                .at(0),
+  OverlayKeys noLeak = overlayOf(R"("webrtc-no-leak":-1,"webrtc-fake-public-ip":"a")");
+  EXPECT_EQ(discoverySwitchList(noLeak, {}, {}, {})[0],
             "--force-webrtc-ip-handling-policy=default");
 }
 
@@ -74,26 +78,22 @@ TEST(Switches, DeviceBucketsAtEveryEdgeGeoAccuracyWithBothCoordinates) {
 // road (chosen by the program's name) and before a stock Chromium; the product's engine on the
 // launcher's road keeps it.
 TEST(Switches, PageAmongTheArgumentsOnTheDrivingRoadAndBeforeStockChromium) {
+  // clang-format off
   const std::pair<Args, bool> cases[] = {
-      {{}, false},
-      {{"--user-data-dir=/p", "-x", "--remote-debugging-pipe"}, false},
-      {{"--a", "about:blank"}, true},
-      {{" --headless \t"}, false},
-      {{"-"}, true},
-      {{""}, true},
-      {{"--"}, false},
-      {{"--", "--x"}, true},
-      {{" -- ", "-x"}, true}};
+      {{}, false}, {{"--user-data-dir=/p", "-x", "--remote-debugging-pipe"}, false},
+      {{"--a", "about:blank"}, true}, {{" --headless \t"}, false}, {{"-"}, true}, {{""}, true},
+      {{"--"}, false}, {{"--", "--x"}, true}, {{" -- ", "-x"}, true}};
+  // clang-format on
   for (const auto& [args, page] : cases) {
     EXPECT_EQ(argumentsNamePage(args), page) << ::testing::PrintToString(args);
     EXPECT_EQ(leavesOutStartPage(LaunchRoad::driven, EngineKind::quillon, args), page);
     EXPECT_EQ(leavesOutStartPage(LaunchRoad::launcher, EngineKind::chromium, args), page);
     EXPECT_FALSE(leavesOutStartPage(LaunchRoad::launcher, EngineKind::quillon, args));
   }
-  EXPECT_EQ(launchRoadFor("/usr/bin/quillon-browser"), LaunchRoad::driven);
-  EXPECT_EQ(launchRoadFor("quillon-browser"), LaunchRoad::driven);
-  for (const char* other : {"", "/usr/bin/quillon-launcher", "/opt/quillon-browser/x",
-                            "quillon-browser2", "/usr/bin/quillon-browser/"})
+  for (const char* driven : {"/usr/bin/quillon-browser", "quillon-browser"})
+    EXPECT_EQ(launchRoadFor(driven), LaunchRoad::driven) << driven;
+  for (const char* other :
+       {"", "/opt/quillon-browser/x", "quillon-browser2", "/usr/bin/quillon-browser/"})
     EXPECT_EQ(launchRoadFor(other), LaunchRoad::launcher) << other;
 }
 
@@ -119,27 +119,26 @@ TEST(ChromiumPersona, FormsStockChromiumHonours) {
       {"es-419", "es_419:es"}, {"*", ""}};
   for (const auto& [tag, gettext] : tags) EXPECT_EQ(gettextLanguage(tag), gettext) << tag;
   // clang-format off
-  enum Refused { no, both, chromium };  // both engine kinds: no single proxy host; chromium: no relay for its login
-  const std::tuple<const char*, const char*, Refused> proxies[] = {  // proxy, for Chromium, refused
-      {"socks5://user:s3cret@h:1080", "socks5://h:1080", no}, {"socks4://user@h:1080", "socks4://h:1080", chromium},
-      {"SOCKS5h://user:p/w@d@h:1080", "socks5://h:1080", no}, {"https://user:s3cret@h:3128", "https://h:3128", chromium},
-      {"h:3128", "h:3128", no}, {"socks5://h:1080/", "socks5://h:1080", no}, {"socks5://10.77.0.99:1080", "socks5://10.77.0.99:1080", no},
-      {"http://[::1]:3128/p?q#f", "http://[::1]:3128", no}, {"socks5://h?q", "socks5://h", no}, {"http://a-1.Example.:8", "http://a-1.Example.:8", no},
-      {"socks5://u:p@/", "socks5://", both}, {"socks5://:1080", "socks5://:1080", both},
-      {"socks5://h:0", "socks5://h:0", both}, {"socks5://h:65535", "socks5://h:65535", no}, {"http://h:65536", "http://h:65536", both},
-      {"http://[::1", "http://[::1", both}, {"http://[]:1", "http://[]:1", both}, {"http://[::1]3128", "http://[::1]3128", both}, {"h:3128x", "h:3128x", both},
+  enum Refused { no, both, chromium };  // both: no one proxy host; chromium: no relay for its login
+  const std::tuple<const char*, const char*, Refused> proxies[] = {  // proxy, Chromium's if other
+      {"socks5://user:s3cret@h:1080", "socks5://h:1080", no}, {"socks5://h?q", "socks5://h", no},
+      {"socks4://user@h:1080", "socks4://h:1080", chromium},
+      {"SOCKS5h://user:p/w@d@h:1080", "socks5://h:1080", no},
+      {"http://[::1]:3128/p?q#f", "http://[::1]:3128", no},
+      {"h:3128", "", no}, {"socks5://10.77.0.99:1080", "", no}, {"http://a-1.Example.:8", "", no},
+      {"socks5://h:65535", "", no}, {"socks5://:1080", "", both}, {"socks5://h:0", "", both},
+      {"http://h:65536", "", both}, {"http://[::1", "", both}, {"http://[::1]3128", "", both},
+      {"h:3128x", "", both}, {"socks5://[fe80::1%25lo]:1", "", both}, {"socks5:// h:1", "", both},
       // Chromium's own rule syntax, which it reads as rules and then browses directly
-      {"socks5://a=b:1080", "socks5://a=b:1080", both}, {"http=10.77.0.99:3128", "http=10.77.0.99:3128", both},
-      {"http://h:1;https=h:2", "http://h:1;https=h:2", both}, {"socks5://h:1,direct://", "socks5://h:1,direct:", both},
-      {"a=b://h:1", "a=b://h:1", both}, {"ftp://h:21", "ftp://h:21", both}, {"socks5://h_1:1", "socks5://h_1:1", both},
-      {"socks5://10.77.0.999:1", "socks5://10.77.0.999:1", both}, {"socks5://a.0x7f:1", "socks5://a.0x7f:1", both},
-      {"socks5://[fe80::1%25lo]:1", "socks5://[fe80::1%25lo]:1", both}, {"socks5:// h:1", "socks5:// h:1", both}};
+      {"socks5://a=b:1080", "", both}, {"socks5://h:1,direct://", "socks5://h:1,direct:", both},
+      {"ftp://h:21", "", both}, {"socks5://h_1:1", "", both}, {"socks5://10.77.0.999:1", "", both},
+      {"socks5://a.0x7f:1", "", both}};
   // clang-format on
   for (const auto& [proxy, chromium, refused] : proxies) {
     LaunchInputs in;
     in.overlay.proxyServer = proxy;
     EXPECT_EQ(chromiumPersona(in.overlay, {}).switches,
-              Args{std::string("--proxy-server=") + chromium});
+              Args{std::string("--proxy-server=") + (*chromium ? chromium : proxy)});
     EXPECT_EQ(launchRefusal(in).has_value(), refused == both) << proxy;
     in.engineKind = EngineKind::chromium;
     EXPECT_EQ(launchRefusal(in).has_value(), refused != no) << proxy;
@@ -177,7 +176,6 @@ TEST(ChromiumPersona, AgentCarriesCoordinatesProcessorsAndLocale) {
   for (const auto& [persona, resolved, agent, blocked] : cases) {
     ChromiumPersona p = chromiumPersona(overlayOf(persona), resolved ? berlin : ResolvedPersona{});
     EXPECT_EQ(agentArguments(p.agent), agent) << persona;
-    EXPECT_EQ(agentCarriesAny(p.agent), !agent.empty()) << persona;
     EXPECT_EQ(p.settings.back().value.has_value(), blocked) << persona;
     EXPECT_EQ(agentArguments(agentValuesFromArguments(agent).value()), agent) << persona;
     // Only a stock Chromium on the launcher's road: a driving script brings its own DevTools.
@@ -198,15 +196,26 @@ TEST(ChromiumPersona, AgentCarriesCoordinatesProcessorsAndLocale) {
 // The engine honours only the last --disable-blink-features: the pipe's comes last and carries
 // the features of the arguments' last one, with AutomationControlled once.
 TEST(ChromiumPersona, DevtoolsPipeKeepsTheUsersBlinkFeatures) {
-  const std::pair<Args, const char*> cases[] = {
+  const std::string flag = "--disable-blink-features=";
+  const std::pair<Args, std::string> cases[] = {
       {{}, "AutomationControlled"},
-      {{"--disable-blink-features=A", "--x", "--disable-blink-features=B,C"},
-       "B,C,AutomationControlled"},
-      {{"--disable-blink-features=X,AutomationControlled"}, "X,AutomationControlled"}};
+      {{flag + "A", "--x", flag + "B,C"}, "B,C,AutomationControlled"},
+      {{flag + "X,AutomationControlled"}, "X,AutomationControlled"}};
   for (const auto& [args, features] : cases)
-    EXPECT_EQ(
-        devtoolsPipeSwitches(args),
-        (Args{"--remote-debugging-pipe", std::string("--disable-blink-features=") + features}));
+    EXPECT_EQ(devtoolsPipeSwitches(args), (Args{"--remote-debugging-pipe", flag + features}));
+}
+
+// What Chromium sends the agent: a target attached (with its info's members), one detached, and
+// the answer to a command.
+std::string attachedMessage(const std::string& sessionId, const std::string& info) {
+  return R"({"method":"Target.attachedToTarget","params":{"sessionId":")" + sessionId +
+         R"(","targetInfo":{)" + info + R"(},"waitingForDebugger":true}})";
+}
+std::string detachedMessage(const std::string& sessionId) {
+  return R"({"method":"Target.detachedFromTarget","params":{"sessionId":")" + sessionId + "\"}}";
+}
+std::string answerTo(long id, const std::string& sessionId, const char* outcome = "\"result\":{}") {
+  return "{\"id\":" + std::to_string(id) + "," + outcome + ",\"sessionId\":\"" + sessionId + "\"}";
 }
 
 // Each attached target: the attach that pauses what it starts and the overrides it takes, on its
@@ -220,21 +229,8 @@ TEST(DevtoolsSession, EachTargetGetsItsOverridesThenRuns) {
     for (const std::string& command : commands) {
       Json message = *parseJson(command);
       std::string method = message["method"];
-      EXPECT_EQ(message.value("sessionId", ""), method.starts_with("Fetch.") ? "" : sessionId)
-          << command;
+      EXPECT_EQ(message.value("sessionId", ""), method.starts_with("Fetch.") ? "" : sessionId);
       out += method + " ";
-      if (method == "Target.setAutoAttach") {
-        EXPECT_EQ(message["params"].dump(),
-                  R"({"autoAttach":true,"waitForDebuggerOnStart":true,"flatten":true})");
-      }
-      if (method == "Fetch.enable") {
-        EXPECT_EQ(message["params"].dump(),
-                  R"({"patterns":[{"urlPattern":"*","resourceType":"Document",)"
-                  R"("requestStage":"Request"}]})");
-      }
-      if (method == "Fetch.continueRequest") {
-        EXPECT_EQ(message["params"].dump(), R"({"requestId":"R"})");
-      }
     }
     return out;
   };
@@ -242,68 +238,14 @@ TEST(DevtoolsSession, EachTargetGetsItsOverridesThenRuns) {
     return std::string(R"({"method":"Fetch.requestPaused","params":{"requestId":"R","frameId":")") +
            frameId + R"(","resourceType":"Document"}})";
   };
-  const std::string frame =
-      "Target.setAutoAttach Emulation.setGeolocationOverride "
-      "Emulation.setHardwareConcurrencyOverride Emulation.setLocaleOverride ";
-  const std::string worker =
-      "Target.setAutoAttach Emulation.setHardwareConcurrencyOverride Emulation.setLocaleOverride ";
-  const std::string run = "Runtime.runIfWaitingForDebugger ";
-  const std::string goesOn = "Fetch.continueRequest ";
-  // clang-format off
-  const std::tuple<const char*, std::string, bool> cases[] = {  // target info, commands, held
-      {R"("type":"page","url":"https://a.test/")", frame, true},
-      {R"("type":"page","url":"chrome://newtab/")", frame, true},
-      {R"("type":"page","url":"about:blank")", frame, true},
-      {R"("type":"page","url":"")", frame, true},
-      {R"("type":"page","url":"","openerId":"O","canAccessOpener":true)", frame, true},
-      {R"("type":"page","url":"","openerId":"O","canAccessOpener":false)", frame + run, false},
-      {R"("type":"iframe","url":"")", frame, true},
-      {R"("type":"worker","url":"")", worker + run, false},
-      {R"("type":"service_worker","url":"https://a.test/sw.js")", worker + run, false}};
-  // clang-format on
-  const AgentClock::time_point start;
-  for (const auto& [info, expected, held] : cases) {
-    DevtoolsSession session;
-    session.values = *agentValuesFromArguments(
-        {"--latitude=48.85", "--longitude=2.35", "--hardware-concurrency=4", "--locale=de-DE"});
-    EXPECT_EQ(methods(browserCommands(session), ""), "Target.setAutoAttach Fetch.enable ");
-    std::vector<std::string> commands = answerMessage(
-        session,
-        std::string(R"({"method":"Target.attachedToTarget","params":{"sessionId":"S",)") +
-            R"("targetInfo":{"targetId":"F",)" + info + R"(},"waitingForDebugger":true}})",
-        start);
-    EXPECT_EQ(methods(commands, "S"), expected) << info;
-    const long last = session.nextId - 1;
-    EXPECT_EQ(nextDue(session), held ? std::optional(start + kHoldLimit) : std::nullopt) << info;
-    EXPECT_EQ(methods(answerMessage(session, request("G")), ""), goesOn);
-    EXPECT_EQ(methods(answerMessage(session, request("")), ""), goesOn);
-    EXPECT_EQ(methods(answerMessage(session, request("F")), ""), held ? "" : goesOn) << info;
-    if (!held) continue;
-    // Answers of another session, and an answer twice, release nothing; the last one does.
-    EXPECT_TRUE(answerMessage(session, R"({"id":2,"result":{},"sessionId":"T"})").empty());
-    for (long id = 2; id < last; ++id) {
-      std::string answer = R"({"id":)" + std::to_string(id) + R"(,"result":{},"sessionId":"S"})";
-      EXPECT_TRUE(answerMessage(session, answer).empty()) << info << id;
-      EXPECT_TRUE(answerMessage(session, answer).empty()) << info << id;
-    }
-    DevtoolsSession overdue = session, detached = session;
-    EXPECT_EQ(methods(answerMessage(session, R"({"id":)" + std::to_string(last) +
-                                                 R"(,"error":{"code":-32000},"sessionId":"S"})"),
-                      "S"),
-              run + goesOn)
-        << info;
-    EXPECT_EQ(nextDue(session), std::nullopt);
-    EXPECT_EQ(methods(answerMessage(session, request("F")), ""), goesOn);
-    EXPECT_TRUE(releaseOverdue(overdue, start + kHoldLimit - std::chrono::milliseconds(1)).empty());
-    EXPECT_EQ(methods(releaseOverdue(overdue, start + kHoldLimit), "S"), run + goesOn);
-    EXPECT_EQ(nextDue(overdue), std::nullopt);
-    EXPECT_EQ(methods(answerMessage(detached, R"({"method":"Target.detachedFromTarget",)"
-                                              R"("params":{"sessionId":"S"}})"),
-                      ""),
-              goesOn);
-    EXPECT_EQ(nextDue(detached), std::nullopt);
-  }
   DevtoolsSession session;
+  EXPECT_EQ(browserCommands(session),
+            (Args{R"({"id":1,"method":"Target.setAutoAttach","params":{"autoAttach":true,)"
+                  R"("waitForDebuggerOnStart":true,"flatten":true}})",
+                  R"({"id":2,"method":"Fetch.enable","params":{"patterns":[{"urlPattern":"*",)"
+                  R"("resourceType":"Document","requestStage":"Request"}]}})"}));
+  EXPECT_EQ(answerMessage(session, request("F")),
+            Args{R"({"id":3,"method":"Fetch.continueRequest","params":{"requestId":"R"}})"});
   for (const char* message :
        {R"({"id":3,"result":{}})", R"({"method":"Target.attachedToTarget"})",
         R"({"method":"Target.attachedToTarget","params":{"sessionId":7}})",
@@ -311,6 +253,53 @@ TEST(DevtoolsSession, EachTargetGetsItsOverridesThenRuns) {
         R"({"method":"Fetch.requestPaused","params":{"frameId":"F"}})",
         R"("Target.attachedToTarget")", ""})
     EXPECT_TRUE(answerMessage(session, message).empty()) << message;
+
+  const std::string worker =
+      "Target.setAutoAttach Emulation.setHardwareConcurrencyOverride Emulation.setLocaleOverride ";
+  const std::string frame =
+      "Target.setAutoAttach Emulation.setGeolocationOverride "
+      "Emulation.setHardwareConcurrencyOverride Emulation.setLocaleOverride ";
+  const std::string run = "Runtime.runIfWaitingForDebugger ", goesOn = "Fetch.continueRequest ";
+  // clang-format off
+  const std::tuple<const char*, std::string, bool> cases[] = {  // target info, commands, held
+      {R"("type":"page","url":"https://a.test/")", frame, true},
+      {R"("type":"page","url":"")", frame, true},
+      {R"("type":"page","url":"","openerId":"O","canAccessOpener":true)", frame, true},
+      {R"("type":"page","url":"","openerId":"O","canAccessOpener":false)", frame + run, false},
+      {R"("type":"iframe","url":"")", frame, true},
+      {R"("type":"service_worker","url":"https://a.test/sw.js")", worker + run, false}};
+  // clang-format on
+  const AgentClock::time_point start;
+  for (const auto& [info, expected, held] : cases) {
+    DevtoolsSession session;
+    session.values = *agentValuesFromArguments(
+        {"--latitude=48.85", "--longitude=2.35", "--hardware-concurrency=4", "--locale=de-DE"});
+    std::vector<std::string> commands = answerMessage(
+        session, attachedMessage("S", R"("targetId":"F",)" + std::string(info)), start);
+    EXPECT_EQ(methods(commands, "S"), expected) << info;
+    const long last = session.nextId - 1;
+    EXPECT_EQ(nextDue(session), held ? std::optional(start + kHoldLimit) : std::nullopt) << info;
+    EXPECT_EQ(methods(answerMessage(session, request("G")), ""), goesOn);
+    EXPECT_EQ(methods(answerMessage(session, request("F")), ""), held ? "" : goesOn) << info;
+    if (!held) continue;
+    // Answers of another session, and an answer twice, release nothing; the last one does.
+    EXPECT_TRUE(answerMessage(session, answerTo(1, "T")).empty());
+    for (long id = 1; id < last; ++id)
+      for (int twice = 0; twice < 2; ++twice)
+        EXPECT_TRUE(answerMessage(session, answerTo(id, "S")).empty()) << info << id;
+    DevtoolsSession overdue = session, detached = session;
+    EXPECT_EQ(
+        methods(answerMessage(session, answerTo(last, "S", R"("error":{"code":-32000})")), "S"),
+        run + goesOn)
+        << info;
+    EXPECT_EQ(nextDue(session), std::nullopt);
+    EXPECT_EQ(methods(answerMessage(session, request("F")), ""), goesOn);
+    EXPECT_TRUE(releaseOverdue(overdue, start + kHoldLimit - std::chrono::milliseconds(1)).empty());
+    EXPECT_EQ(methods(releaseOverdue(overdue, start + kHoldLimit), "S"), run + goesOn);
+    EXPECT_EQ(methods(answerMessage(detached, detachedMessage("S")), ""), goesOn);
+    EXPECT_EQ(nextDue(overdue), std::nullopt);
+    EXPECT_EQ(nextDue(detached), std::nullopt);
+  }
 }
 
 // The locale belongs to the renderer process and to the session that set it first: when that one
@@ -331,25 +320,18 @@ TEST(DevtoolsSession, ALocaleLostWithItsHolderIsAskedAgain) {
     }
     return sessions;
   };
-  auto answer = [&](const std::string& sessionId, const char* outcome) {
-    answerMessage(session, R"({"id":)" + std::to_string(asked[sessionId]) + "," + outcome +
-                               R"(,"sessionId":")" + sessionId + R"("})");
+  auto answer = [&](const std::string& id, const char* outcome) {
+    answerMessage(session, answerTo(asked[id], id, outcome));
   };
-  auto detach = [&](const std::string& sessionId) {
-    answerMessage(session, R"({"method":"Target.detachedFromTarget","params":{"sessionId":")" +
-                               sessionId + R"("}})");
+  auto detach = [&](const std::string& id) { answerMessage(session, detachedMessage(id)); };
+  auto attach = [&](const std::string& id, const std::string& type) {
+    note(answerMessage(session, attachedMessage(id, R"("type":")" + type + R"(","url":"")")));
   };
-  const char* ok = R"("result":{})";
-  const char* taken =
-      R"("error":{"code":-32000,"message":"Another locale override is already in effect"})";
-  const char* ended = R"("error":{"code":-32001,"message":"Session with given id not found."})";
-  auto attach = [&](const char* target) {  // "session type"
-    note(answerMessage(session, std::string(R"({"method":"Target.attachedToTarget","params":{)") +
-                                    R"("sessionId":")" + target[0] + R"(","targetInfo":{"type":")" +
-                                    (target + 2) + R"(","url":""},"waitingForDebugger":true}})"));
-  };
-  for (const char* target : {"P page", "F iframe", "W worker", "E worker", "I iframe"})
-    attach(target);
+  const char *ok = R"("result":{})", *taken = R"("error":{"code":-32000})",
+             *ended = R"("error":{"code":-32001})";  // the last: no such session
+  for (auto [id, type] :
+       {std::pair{"P", "page"}, {"F", "iframe"}, {"W", "worker"}, {"E", "worker"}, {"I", "iframe"}})
+    attach(id, type);
   answer("P", ok);
   answer("F", taken);
   answer("E", ended);
@@ -362,7 +344,7 @@ TEST(DevtoolsSession, ALocaleLostWithItsHolderIsAskedAgain) {
   EXPECT_EQ(note(retakeLocale(session)), "");
   answer("W", ok);
   detach("W");
-  attach("J worker");  // asked once W's end was known
+  attach("J", "worker");  // asked once W's end was known
   EXPECT_EQ(note(retakeLocale(session)), "I ");
   answer("I", ok);
   answer("J", taken);
@@ -381,29 +363,29 @@ TEST(DevtoolsSession, RelaunchCarriesTheEngineAndTheValues) {
   EXPECT_EQ(switches,
             (Args{"--quillon-agent-engine=/usr/lib/chromium/chromium",
                   "--quillon-agent-hardware-concurrency=4", "--quillon-agent-locale=de-DE"}));
-  Args relaunched = {"--no-first-run", switches[2], "--remote-debugging-pipe",
-                     switches[1],      switches[0], "--restart"};
-  std::optional<AgentRelaunch> relaunch = relaunchFromArguments(relaunched);
+  std::optional<AgentRelaunch> relaunch = relaunchFromArguments(
+      {"--no-first-run", switches[2], "--remote-debugging-pipe", switches[1], switches[0]});
   ASSERT_TRUE(relaunch);
   EXPECT_EQ(relaunch->enginePath, "/usr/lib/chromium/chromium");
   EXPECT_EQ(agentArguments(relaunch->values), agentArguments(values));
-  EXPECT_FALSE(relaunchFromArguments({switches[1], switches[2]}));
-  EXPECT_FALSE(relaunchFromArguments({switches[0], "--quillon-agent-hardware-concurrency=0"}));
-  EXPECT_FALSE(relaunchFromArguments({"--hardware-concurrency=4", "--locale=de-DE"}));
+  for (Args none : {Args{switches[1], switches[2]},
+                    Args{switches[0], "--quillon-agent-hardware-concurrency=0"}})
+    EXPECT_FALSE(relaunchFromArguments(none));
 }
 
 // A stock Chromium runs on the last --user-data-dir and on the profile --profile-directory
 // names; the launcher, which edits Default in the first, refuses arguments that differ.
 TEST(ChromiumPersona, RefusedWhenChromiumWouldRunOnAnotherProfile) {
+  const std::string udd = "--user-data-dir=", profile = "--profile-directory=";
   // clang-format off
   const std::pair<Args, bool> cases[] = {  // arguments, refused
-      {{}, false}, {{"--user-data-dir=/p", "x", "--user-data-dir=/p"}, false},
-      {{"--user-data-dir=/p", "--user-data-dir=/q"}, true}, {{"--user-data-dir=/p", "-user-data-dir=/q"}, true},
-      {{"--user-data-dir=/p", "--user-data-dir"}, true}, {{"-user-data-dir=/q"}, true},
-      {{"--user-data-dir=/p", "--", "--user-data-dir=/q"}, false}, {{"--", "--user-data-dir=/p"}, true},
-      {{"--user-data-dir=/p", "--user-data-directory=/q", "--profile-directory-x=W"}, false},
-      {{"--profile-directory=Work"}, true}, {{"--profile-directory=Work", "-profile-directory=Default"}, false},
-      {{"--user-data-dir=/p", "--profile-directory=Default", "--profile-directory"}, true}};
+      {{}, false}, {{udd + "/p", "x", udd + "/p"}, false}, {{udd + "/p", udd + "/q"}, true},
+      {{udd + "/p", "-user-data-dir=/q"}, true}, {{udd + "/p", "--user-data-dir"}, true},
+      {{"-user-data-dir=/q"}, true}, {{udd + "/p", "--", udd + "/q"}, false},
+      {{"--", udd + "/p"}, true},
+      {{udd + "/p", "--user-data-directory=/q", "--profile-directory-x=W"}, false},
+      {{profile + "Work"}, true}, {{profile + "Work", "-profile-directory=Default"}, false},
+      {{udd + "/p", profile + "Default", "--profile-directory"}, true}};
   // clang-format on
   for (const auto& [args, refused] : cases) {
     LaunchInputs in;
@@ -467,7 +449,7 @@ TEST(PersonaSettings, ALaunchTakesBackOnlyTheLaunchersOwnValues) {
 TEST(PersonaSettings, FilesReplacedWholeOnlyWhenSafe) {
   test::TempDir udd;
   const std::string preferences = udd / "Default/Preferences", record = udd / kPersonaRecordName;
-  const std::string original = R"({"b":1,"a":{"x":[1.5,"\u00e9"]}})";
+  const std::string blocked = R"({"profile":{"default_content_setting_values":{"geolocation":2}}})";
   auto mode = [](const std::string& path) {
     struct stat st {};
     return lstat(path.c_str(), &st) == 0 ? st.st_mode & 0777 : 0;
@@ -475,18 +457,16 @@ TEST(PersonaSettings, FilesReplacedWholeOnlyWhenSafe) {
   auto launch = [&udd](const char* persona) {
     applyPersonaSettings(udd.path(), chromiumPersona(overlayOf(persona), {}).settings);
   };
+  auto both = [&] { return test::readFile(preferences) + test::readFile(record); };
   launch(R"("auto-geo":1)");
-  EXPECT_EQ(test::readFile(preferences),
-            R"({"profile":{"default_content_setting_values":{"geolocation":2}}})");
+  EXPECT_EQ(test::readFile(preferences), blocked);
   EXPECT_EQ(mode(preferences) | mode(record) << 9, 0600u | 0600u << 9) << "a new profile";
-  test::writeFile(preferences, original);
+  test::writeFile(preferences, R"({"b":1,"a":{"x":[1.5,"\u00e9"]}})");
   chmod(preferences.c_str(), 0640);
   launch(R"("auto-geo":1)");
-  EXPECT_EQ(
-      test::readFile(preferences),
-      R"({"b":1,"a":{"x":[1.5,"é"]},"profile":{"default_content_setting_values":{"geolocation":2}}})");
+  EXPECT_EQ(test::readFile(preferences), R"({"b":1,"a":{"x":[1.5,"é"]},)" + blocked.substr(1));
   EXPECT_EQ(mode(preferences), 0640u);
-  const std::string before = test::readFile(preferences) + test::readFile(record);
+  const std::string before = both();
   if (pid_t child = fork(); child == 0) {  // a file that cannot be written whole: both stay
     signal(SIGXFSZ, SIG_IGN);
     const rlimit small = {16, 16};
@@ -494,31 +474,28 @@ TEST(PersonaSettings, FilesReplacedWholeOnlyWhenSafe) {
   } else {
     waitpid(child, nullptr, 0);
   }
-  EXPECT_EQ(test::readFile(preferences) + test::readFile(record), before);
+  EXPECT_EQ(both(), before);
   EXPECT_FALSE(test::exists(preferences + ".quillon-new") || test::exists(record + ".quillon-new"))
       << "a failed replacement leaves no temporary file";
   // The record goes first: one that cannot be written keeps the Preferences as they are.
   std::filesystem::create_directory(record + ".quillon-new");
   launch(R"("accept-language":"fr-FR")");
-  EXPECT_EQ(test::readFile(preferences) + test::readFile(record), before);
+  EXPECT_EQ(both(), before);
   std::filesystem::remove(record + ".quillon-new");
 
-  char host[256] = "";
-  gethostname(host, sizeof host - 1);
-  symlink((host + ("-" + std::to_string(getpid()))).c_str(), (udd / "SingletonLock").c_str());
+  symlink(lockOf(getpid()).c_str(), (udd / "SingletonLock").c_str());
   launch("");
-  EXPECT_NE(test::readFile(preferences).find("geolocation"), std::string::npos) << "engine runs";
+  EXPECT_EQ(both(), before) << "an engine runs";
   std::filesystem::remove(udd / "SingletonLock");
   std::filesystem::rename(preferences, udd / "elsewhere");
   std::filesystem::create_symlink(udd / "elsewhere", preferences);
   launch("");
-  EXPECT_NE(test::readFile(udd / "elsewhere").find("geolocation"), std::string::npos) << "a link";
+  EXPECT_EQ(test::readFile(udd / "elsewhere") + test::readFile(record), before) << "a link";
   std::filesystem::remove(preferences);
   test::writeFile(preferences, "{\"profile\":");
   launch("");
   EXPECT_EQ(test::readFile(preferences), "{\"profile\":") << "unreadable";
-  test::writeFile(preferences,
-                  R"({"profile":{"default_content_setting_values":{"geolocation":2}}})");
+  test::writeFile(preferences, blocked);
   launch("");
   EXPECT_EQ(test::readFile(preferences), R"({"profile":{"default_content_setting_values":{}}})");
   EXPECT_FALSE(test::exists(record)) << "nothing left to take back";
@@ -534,25 +511,24 @@ const Args kItems = {"Default/Current Tabs", "Default/Sessions/Session_1", "Defa
     "Default/Preferences", "Local State"};
 // clang-format on
 
-struct Hygiene : ::testing::Test {
-  // What hygiene removed of kItems, run from inside the profile (given as "" when asked).
-  Args removed(const std::string& members, const std::string& lock = "", bool empty = false) {
-    std::filesystem::remove_all(udd.path() + "/Default");
+// Exactly the chosen items go, also when run from inside the profile; a link in the profile is
+// removed, never followed; an engine running on the profile (alive, on this host) holds its lock
+// and hygiene waits.
+TEST(Hygiene, ExactlyTheChosenItemsNeverThroughALinkNorUnderAnEngine) {
+  test::TempDir udd, outside;
+  auto removed = [&udd](const std::string& members, const std::string& lock = "") {
+    std::filesystem::remove_all(udd / "Default");
     for (const std::string& item : kItems) test::writeFile(udd / item, "x");
     std::filesystem::remove(udd / "SingletonLock");
     if (!lock.empty()) symlink(lock.c_str(), (udd / "SingletonLock").c_str());
     EXPECT_EQ(chdir(udd.path().c_str()), 0);
-    runProfileHygiene(overlayOf(members), empty ? std::string() : udd.path());
+    runProfileHygiene(overlayOf(members), lock == "none" ? std::string() : udd.path());
     EXPECT_EQ(chdir("/"), 0);
     Args gone;
     for (const std::string& item : kItems)
       if (!test::exists(udd / item)) gone.push_back(item);
     return gone;
-  }
-  test::TempDir udd;
-};
-
-TEST_F(Hygiene, ExactlyTheChosenItemsGo) {
+  };
   const std::string reset = R"("granular-storage-reset":)";
   // clang-format off
   const std::pair<std::string, Args> cases[] = {
@@ -564,34 +540,26 @@ TEST_F(Hygiene, ExactlyTheChosenItemsGo) {
           "Default/GPUCache/d", "Default/Service Worker/ScriptCache/1", "Default/Service Worker/CacheStorage/c"}}};
   // clang-format on
   for (const auto& [members, gone] : cases) EXPECT_EQ(removed(members), gone) << members;
-}
 
-// A link in the profile is removed, never followed; an engine running on the
-// profile (alive, on this host) holds its lock and hygiene waits.
-TEST_F(Hygiene, NeverFollowsALinkNorRunsUnderAnEngine) {
-  test::TempDir outside;
-  test::writeFile(outside / "Cookies", "keep");
-  test::writeFile(outside / "CacheStorage/c", "keep");
-  std::filesystem::create_directories(udd / "Default");
-  for (const char* dir : {"Default/Network", "Default/Service Worker", "Default/Sessions"})
-    std::filesystem::create_directory_symlink(outside.path(), udd / dir);
-  runProfileHygiene(overlayOf(R"("close-previous-tabs":1,)"
-                              R"("granular-storage-reset":{"cookies":1,"cache_storage":1})"),
-                    udd.path());
-  EXPECT_EQ(test::readFile(outside / "Cookies") + test::readFile(outside / "CacheStorage/c"),
-            "keepkeep");
-  EXPECT_FALSE(test::exists(udd / "Default/Sessions"));
-
-  char host[256] = "";
-  gethostname(host, sizeof host - 1);
   pid_t gone = fork();
   if (gone == 0) _exit(0);
   waitpid(gone, nullptr, 0);
   const std::string all = R"("close-previous-tabs":1,"granular-storage-reset":{"all":1})";
-  EXPECT_EQ(removed(all, host + ("-" + std::to_string(getpid()))).size(), 0u);
-  EXPECT_EQ(removed(all, host + ("-" + std::to_string(gone))).size(), 8u);
+  EXPECT_EQ(removed(all, lockOf(getpid())).size(), 0u);
+  EXPECT_EQ(removed(all, lockOf(gone)).size(), 8u);
   EXPECT_EQ(removed(all, "other-host-" + std::to_string(getpid())).size(), 8u);
-  EXPECT_EQ(removed(all, "", true).size(), 0u) << "an empty user data directory is no profile";
+  EXPECT_EQ(removed(all, "none").size(), 0u) << "an empty user data directory is no profile";
+
+  test::writeFile(outside / "Cookies", "keep");
+  test::writeFile(outside / "CacheStorage/c", "keep");
+  std::filesystem::remove_all(udd / "Default");
+  std::filesystem::create_directory(udd / "Default");
+  for (const char* dir : {"Default/Network", "Default/Service Worker", "Default/Sessions"})
+    std::filesystem::create_directory_symlink(outside.path(), udd / dir);
+  runProfileHygiene(overlayOf(all), udd.path());
+  EXPECT_EQ(test::readFile(outside / "Cookies") + test::readFile(outside / "CacheStorage/c"),
+            "keepkeep");
+  EXPECT_FALSE(test::exists(udd / "Default/Sessions"));
 }
 
 }  // namespace

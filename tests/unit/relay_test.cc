@@ -126,7 +126,7 @@ TEST(HttpConnect, RequestAndAnswers) {
 }
 
 // The settings a proxy URL gives, or none (no login, or none the relay can carry); the same after
-// the hand-over's encoding, which refuses a message cut short.
+// the hand-over's encoding, which refuses a message cut short anywhere or with bytes after it.
 TEST(RelaySettings, FromProxyUrlAndThroughTheHandOver) {
   auto shown = [](const RelaySettings& s) {
     return (s.kind == UpstreamKind::socks5 ? "socks5 " : "http ") + s.host + " " + s.port + " " +
@@ -154,7 +154,9 @@ TEST(RelaySettings, FromProxyUrlAndThroughTheHandOver) {
     EXPECT_EQ(shown(*got), expected) << url;
     std::string message = encodeRelaySettings(*got);
     EXPECT_EQ(shown(decodeRelaySettings(message).value()), expected) << url;
-    EXPECT_FALSE(decodeRelaySettings(message.substr(0, message.size() - 1))) << url;
+    for (size_t cut = 0; cut < message.size(); ++cut)
+      EXPECT_FALSE(decodeRelaySettings(message.substr(0, cut))) << url << " cut at " << cut;
+    EXPECT_FALSE(decodeRelaySettings(message + 'x')) << url;
   }
 }
 

@@ -104,8 +104,8 @@ TEST_F(DesktopLaunch, AlertCancelAndTheEngineInputsWithAndWithoutAWindow) {
   // From the launcher, and from the companion (port 1 refuses): closed, or killed through the X
   // server (as xkill does).
   const std::pair<int, bool> alerts[] = {{0, false}, {1, false}, {1, true}};
-  for (const auto& [port, kill] : alerts) {
-    Launch run = launchActing(kAlertTitle, persona(port), {}, [&](xcb_window_t alert) {
+  for (auto [port, kill] : alerts) {
+    Launch run = launchActing(kAlertTitle, persona(port), {}, [&, kill = kill](xcb_window_t alert) {
       EXPECT_EQ(readFile(tmp / "out"), line + "\n") << "the line comes first";
       closeWindow(alert, kAlertTitle, kill);
     });

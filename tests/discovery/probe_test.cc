@@ -76,7 +76,10 @@ TEST_F(Probe, EndingsOfTheToolGiveTheirRecords) {
       {"head -c 70000000 /dev/zero", "DISCOVERY_HTTP_ERROR 0"}};
   for (const auto& [ending, record] : cases) {
     DiscoverResult r = probeEgress(kProxy, kUrl, tool("echo 203.0.113.7; " + ending));
-    if (test::exists(dir / "pid")) kill(std::stoi(test::readFile(dir / "pid")), SIGKILL);
+    if (test::exists(dir / "pid")) {  // the process the tool left, killed once
+      kill(std::stoi(test::readFile(dir / "pid")), SIGKILL);
+      std::filesystem::remove(dir / "pid");
+    }
     EXPECT_EQ(r.errorCode + r.ip + " " + std::to_string(r.curlExitCode), record) << ending;
   }
 }
